@@ -1,0 +1,186 @@
+#include "armour/blind_ascii.h"
+
+#include <array>
+
+#include "cipher/error.h"
+
+namespace morvik {
+
+constexpr std::int16_t BlindAscii::Asc2Digit(std::string_view s) noexcept {
+    if (s.empty()) return 0;
+    const int c = static_cast<unsigned char>(s.front());
+    if (c >= '0' && c <= '9') return static_cast<std::int16_t>(c - '0');
+    if (c >= 'a' && c <= 'z') return static_cast<std::int16_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'Z') return static_cast<std::int16_t>(c - 'A' + 36);
+    switch (c) {
+        case '+': return 62;
+        case '-': return 63;
+        case '/': return 64;
+        case '=': return 65;
+        default:  return 0;
+    }
+}
+
+constexpr std::string BlindAscii::Digit2Asc(std::int32_t value) {
+    if (value >= 0 && value <= 9) return std::string(1, static_cast<char>(value + 48));
+    if (value >= 10 && value <= 35) return std::string(1, static_cast<char>(value + 87));
+    if (value >= 36 && value <= 61) return std::string(1, static_cast<char>(value + 29));
+    switch (value) {
+        case 62: return "+";
+        case 63: return "-";
+        case 64: return "/";
+        case 65: return "=";
+        default: return "";
+    }
+}
+
+// Whole numbers below 2^25 only ever reach here, where integer division gives
+// the digits that floor division in double precision would.
+constexpr std::string BlindAscii::Num2Asc(std::uint32_t x) {
+    std::uint32_t d = 1;
+    while (x / d != 0) d *= 66;
+    d = d > 1 ? d / 66 : 0;
+    std::string numeral;
+    if (d == 0) return Digit2Asc(0);
+    for (; d >= 1; d /= 66) {
+        numeral += Digit2Asc(static_cast<std::int32_t>(x / d));
+        x %= d;
+    }
+    return numeral;
+}
+
+constexpr std::uint32_t BlindAscii::Asc2Num(std::string_view s) noexcept {
+    std::uint32_t value = 0;
+    for (char c : s) value = value * 66 + static_cast<std::uint32_t>(Asc2Digit(std::string_view(&c, 1)));
+    return value;
+}
+
+// Tables for the linear-time codec, built from the operations above so that
+// they are the alphabet and nothing else.
+struct BlindAsciiTables {
+    static constexpr std::array<std::int8_t, 256> Digits() {
+        std::array<std::int8_t, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            const char ch = static_cast<char>(c);
+            t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(BlindAscii::Asc2Digit(std::string_view(&ch, 1)));
+        }
+        return t;
+    }
+    // Every value below 66^2 as two zero-filled digits.
+    static constexpr std::array<char, 2 * 66 * 66> Pairs() {
+        std::array<char, 2 * 66 * 66> t{};
+        for (std::uint32_t v = 0; v < 66 * 66; ++v) {
+            const std::string s = BlindAscii::Num2Asc(v);
+            t[2 * v]     = s.size() == 2 ? s[0] : '0';
+            t[2 * v + 1] = s.back();
+        }
+        return t;
+    }
+    static constexpr bool DistinctDigits() {
+        std::array<bool, 256> seen{};
+        for (std::int32_t v = 0; v < 66; ++v) {
+            const std::string s = BlindAscii::Digit2Asc(v);
+            const auto c = static_cast<unsigned char>(s[0]);
+            if (s.size() != 1 || seen[c] || BlindAscii::Asc2Digit(s) != v) return false;
+            seen[c] = true;
+        }
+        return BlindAscii::Digit2Asc(-1).empty() && BlindAscii::Digit2Asc(66).empty();
+    }
+};
+
+namespace {
+
+constexpr auto kDigits = BlindAsciiTables::Digits();
+constexpr auto kPairs  = BlindAsciiTables::Pairs();
+
+static_assert(BlindAsciiTables::DistinctDigits(), "66 distinct digits, each reading back as its value");
+static_assert(kPairs[0] == '0' && kPairs[1] == '0' && kPairs[2 * 65 + 1] == '=' && kPairs[2 * 66] == '1');
+static_assert(kDigits[' '] == 0 && kDigits['='] == 65 && kDigits[0xE9] == 0);
+
+constexpr std::uint32_t kGroupLimit = 1u << 24;  // a value that fits three bytes
+
+inline void PutDigits(std::uint32_t n, char* o) noexcept {
+    const std::uint32_t hi = n / (66 * 66), lo = n % (66 * 66);
+    o[0] = kPairs[2 * hi];
+    o[1] = kPairs[2 * hi + 1];
+    o[2] = kPairs[2 * lo];
+    o[3] = kPairs[2 * lo + 1];
+}
+
+inline std::uint32_t GroupValue(const unsigned char* p) noexcept {
+    return ((static_cast<std::uint32_t>(kDigits[p[0]]) * 66 + static_cast<std::uint32_t>(kDigits[p[1]])) * 66 +
+            static_cast<std::uint32_t>(kDigits[p[2]])) * 66 + static_cast<std::uint32_t>(kDigits[p[3]]);
+}
+
+}  // namespace
+
+void BlindAscii::AppendGroups(std::string_view bytes, std::string& out) {
+    const std::size_t groups = bytes.size() / 3;
+    const std::size_t at = out.size();
+    out.resize(at + 4 * groups);
+    char* o = out.data() + at;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t g = 0; g < groups; ++g, p += 3, o += 4)
+        PutDigits(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2], o);
+}
+
+void BlindAscii::AppendGroupsDecoded(std::string_view text, std::string& out) {
+    const std::size_t groups = text.size() / 4;
+    const std::size_t at = out.size();
+    out.resize(at + 3 * groups);
+    char* o = out.data() + at;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t g = 0; g < groups; ++g, p += 4, o += 3) {
+        const std::uint32_t n = GroupValue(p);
+        if (n >= kGroupLimit) {
+            out.resize(at);
+            throw Error(ErrorNumber::InvalidArgument);
+        }
+        o[0] = static_cast<char>(n >> 16);
+        o[1] = static_cast<char>(n >> 8);
+        o[2] = static_cast<char>(n);
+    }
+}
+
+std::string BlindAscii::Full2Asc(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const std::size_t whole = bytes.size() / 3 * 3, rest = bytes.size() - whole;
+    std::string out;
+    out.reserve(4 * ((bytes.size() + 2) / 3) + 1);
+    AppendGroups(bytes.substr(0, whole), out);
+    if (rest != 0) {
+        std::uint32_t n = 0;
+        for (unsigned char b : bytes.substr(whole)) n = n * 256 + b;
+        out.resize(out.size() + 4);
+        PutDigits(n, out.data() + out.size() - 4);
+    }
+    out += Digit2Asc(static_cast<std::int32_t>(rest));
+    return out;
+}
+
+std::string BlindAscii::Asc2Full(std::string_view text) {
+    if (text.empty()) return {};
+    const std::int32_t tail = Asc2Digit(text.substr(text.size() - 1));
+    const std::string_view body = text.substr(0, text.size() - 1);
+    if (body.empty()) return {};
+
+    // Every group but the last gives three bytes whatever the tail says.
+    const std::size_t last = (body.size() - 1) / 4 * 4;
+    std::string out;
+    out.reserve(last / 4 * 3 + 4);
+    AppendGroupsDecoded(body.substr(0, last), out);
+
+    std::uint32_t n = Asc2Num(body.substr(last));
+    const std::int32_t count = tail == 0 ? 3 : tail;
+    // 256^(count-1) must fit a signed 32-bit place value.
+    if (count > 4) throw Error(ErrorNumber::Overflow);
+    for (std::int32_t v = count; v >= 1; --v) {
+        const std::uint32_t place = 1u << (8 * (v - 1));
+        if (n / place > 255) throw Error(ErrorNumber::InvalidArgument);
+        out += static_cast<char>(n / place);
+        n %= place;
+    }
+    return out;
+}
+
+}  // namespace morvik

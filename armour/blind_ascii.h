@@ -1,0 +1,53 @@
+// Morvik RC2 — BlindAscii, the base-66 armour of byte strings.
+//
+// Alphabet, by digit value: 0-9, a-z, A-Z, '+', '-', '/', '='.
+// Each group of three bytes, read as a big-endian number, becomes four digits
+// (most significant first, zero-filled); a final group of one or two bytes is
+// filled the same way, and one tail digit with the input length mod 3 closes
+// the text. L bytes give 4 * ceil(L / 3) + 1 characters; "" gives "".
+//   "abc" -> "md9J0"   "a" -> "001v1"   "ab" -> "05LM2"
+//
+// Decoding is deliberately tolerant, as stored texts rely on it:
+//  - any character outside the alphabet counts as digit 0, blanks included;
+//  - the last character is the tail mark t; groups of four are read from the
+//    left and each gives three bytes, the final group (1 to 4 characters)
+//    gives t bytes (t = 0 or 3: three; 4: four bytes);
+//  - a text that is only a tail mark decodes to "".
+// Decoding fails with ErrorNumber::Overflow when the final group is decoded
+// under a tail mark of value 5 or more, and with ErrorNumber::InvalidArgument
+// when a group yields a byte above 255 (such as "ZZZZ0"). The group that fails
+// first decides the error. A failing call produces nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace morvik {
+
+class BlindAscii final {
+public:
+    static std::string Full2Asc(std::string_view bytes);
+    static std::string Asc2Full(std::string_view text);
+
+    // Streaming helpers: the digits of whole three-byte groups with no tail
+    // mark (bytes.size() must be a multiple of 3), and their inverse for text
+    // whose length is a multiple of 4. Full2Asc and Asc2Full of the whole
+    // equal these applied to consecutive pieces plus the final piece.
+    static void AppendGroups(std::string_view bytes, std::string& out);
+    static void AppendGroupsDecoded(std::string_view text, std::string& out);
+
+private:
+    friend struct BlindAsciiTables;  // builds the lookup tables from these at compile time
+
+    // The digit value of the first character of `s`; 0 outside the alphabet.
+    static constexpr std::int16_t Asc2Digit(std::string_view s) noexcept;
+    // The character of a digit value, or "" for a value outside 0..65.
+    static constexpr std::string Digit2Asc(std::int32_t value);
+    // Base-66 numeral, most significant digit first, no leading zeros ("0" for 0).
+    static constexpr std::string Num2Asc(std::uint32_t x);
+    // Value of a base-66 numeral; characters outside the alphabet count as 0.
+    static constexpr std::uint32_t Asc2Num(std::string_view s) noexcept;
+};
+
+}  // namespace morvik

@@ -1,0 +1,120 @@
+// The RC2 transform of one 64-bit block (RFC 2268, section 3), the portable
+// reference that the bulk kernels must match bit for bit. constexpr, so the
+// compiler itself checks the edge cases below.
+#pragma once
+
+#include <cstdint>
+
+namespace morvik::detail {
+
+// Bits 0..15 of `value` rotated by `count` (0..16); higher bits take no part.
+constexpr std::uint16_t RotateLeft(std::uint32_t value, unsigned count) noexcept {
+    const std::uint32_t v = value & 0xFFFFu;
+    return static_cast<std::uint16_t>(((v << count) | (v >> (16 - count))) & 0xFFFFu);
+}
+
+constexpr std::uint16_t RotateRight(std::uint32_t value, unsigned count) noexcept {
+    const std::uint32_t v = value & 0xFFFFu;
+    return static_cast<std::uint16_t>(((v >> count) | (v << (16 - count))) & 0xFFFFu);
+}
+
+static_assert(RotateLeft(32768, 1) == 1 && RotateRight(1, 1) == 32768);
+static_assert(RotateLeft(1, 5) == 32 && RotateLeft(65536, 1) == 0);
+static_assert(RotateLeft(0x1234, 0) == 0x1234 && RotateLeft(0x1234, 16) == 0x1234);
+static_assert(RotateRight(0x1234, 0) == 0x1234 && RotateRight(0x1234, 16) == 0x1234);
+
+struct Block {
+    std::uint16_t R[4];
+};
+
+// Little-endian words: the first byte of each pair is the low byte.
+constexpr Block LoadBlock(const std::uint8_t* in) noexcept {
+    Block b{};
+    for (int k = 0; k < 4; ++k)
+        b.R[k] = static_cast<std::uint16_t>(in[2 * k] | (in[2 * k + 1] << 8));
+    return b;
+}
+
+constexpr void StoreBlock(const Block& b, std::uint8_t* out) noexcept {
+    for (int k = 0; k < 4; ++k) {
+        out[2 * k]     = static_cast<std::uint8_t>(b.R[k] & 0xFF);
+        out[2 * k + 1] = static_cast<std::uint8_t>(b.R[k] >> 8);
+    }
+}
+
+inline constexpr unsigned kRotation[4] = {1, 2, 3, 5};
+
+constexpr void EncryptBlock(const std::uint16_t* K, Block& b) noexcept {
+    std::uint16_t* R = b.R;
+    unsigned j = 0;
+    auto mix = [&] {
+        for (int i = 0; i < 4; ++i) {
+            const std::uint16_t r1 = R[(i + 3) & 3], r2 = R[(i + 2) & 3], r3 = R[(i + 1) & 3];
+            const std::uint32_t sum = R[i] + K[j++] + (r1 & r2) + (static_cast<std::uint16_t>(~r1) & r3);
+            R[i] = RotateLeft(sum, kRotation[i]);
+        }
+    };
+    auto mash = [&] {
+        for (int i = 0; i < 4; ++i)
+            R[i] = static_cast<std::uint16_t>(R[i] + K[R[(i + 3) & 3] & 63]);
+    };
+    for (int r = 0; r < 5; ++r) mix();
+    mash();
+    for (int r = 0; r < 6; ++r) mix();
+    mash();
+    for (int r = 0; r < 5; ++r) mix();
+}
+
+constexpr void DecryptBlock(const std::uint16_t* K, Block& b) noexcept {
+    std::uint16_t* R = b.R;
+    int j = 63;
+    auto rmix = [&] {
+        for (int i = 3; i >= 0; --i) {
+            const std::uint16_t r1 = R[(i + 3) & 3], r2 = R[(i + 2) & 3], r3 = R[(i + 1) & 3];
+            const std::uint32_t rotated = RotateRight(R[i], kRotation[i]);
+            R[i] = static_cast<std::uint16_t>(rotated - K[j--] - (r1 & r2) - (static_cast<std::uint16_t>(~r1) & r3));
+        }
+    };
+    auto rmash = [&] {
+        for (int i = 3; i >= 0; --i)
+            R[i] = static_cast<std::uint16_t>(R[i] - K[R[(i + 3) & 3] & 63]);
+    };
+    for (int r = 0; r < 5; ++r) rmix();
+    rmash();
+    for (int r = 0; r < 6; ++r) rmix();
+    rmash();
+    for (int r = 0; r < 5; ++r) rmix();
+}
+
+namespace checks {
+constexpr bool ZeroKeyKeepsZeroBlock() {
+    std::uint16_t K[64]{};
+    Block b{};
+    EncryptBlock(K, b);
+    return b.R[0] == 0 && b.R[1] == 0 && b.R[2] == 0 && b.R[3] == 0;
+}
+constexpr bool LoadsLittleEndian() {
+    const std::uint8_t in[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    const Block b = LoadBlock(in);
+    std::uint8_t out[8]{};
+    StoreBlock(b, out);
+    bool same = true;
+    for (int i = 0; i < 8; ++i) same = same && out[i] == in[i];
+    return same && b.R[0] == 0x0100 && b.R[1] == 0x0302 && b.R[2] == 0x0504 && b.R[3] == 0x0706;
+}
+constexpr bool RoundTrips() {
+    std::uint16_t K[64]{};
+    for (int i = 0; i < 64; ++i) K[i] = static_cast<std::uint16_t>(i * 40503u + 7u);
+    Block b{{0xFFFF, 0x0001, 0x8000, 0x1234}};
+    const Block orig = b;
+    EncryptBlock(K, b);
+    const bool changed = b.R[0] != orig.R[0] || b.R[1] != orig.R[1];
+    DecryptBlock(K, b);
+    return changed && b.R[0] == orig.R[0] && b.R[1] == orig.R[1] && b.R[2] == orig.R[2] && b.R[3] == orig.R[3];
+}
+static_assert(ZeroKeyKeepsZeroBlock());
+static_assert(LoadsLittleEndian());
+static_assert(RoundTrips());
+}  // namespace checks
+
+}  // namespace morvik::detail

@@ -1,0 +1,86 @@
+#include "cipher/hex.h"
+
+#include <array>
+#include <cstdint>
+
+namespace morvik::hex {
+namespace {
+
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+
+// Two output characters per byte value, in one table so writing is a copy.
+constexpr std::array<char, 512> kPairs = [] {
+    std::array<char, 512> t{};
+    for (int v = 0; v < 256; ++v) {
+        t[2 * v]     = kUpperDigits[v >> 4];
+        t[2 * v + 1] = kUpperDigits[v & 15];
+    }
+    return t;
+}();
+
+constexpr std::int8_t kNotDigit = -1;
+constexpr std::int8_t kSkipped  = -2;
+
+constexpr std::array<std::int8_t, 256> kDigit = [] {
+    std::array<std::int8_t, 256> t{};
+    for (auto& d : t) d = kNotDigit;
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::int8_t>(c - 'A' + 10);
+    t[' '] = t['\t'] = t['\n'] = kSkipped;
+    return t;
+}();
+
+static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit && kDigit['\r'] == kNotDigit);
+
+// One group of one or two characters: blanks are skipped, the first other
+// non-digit ends the number.
+std::uint8_t ReadGroup(const unsigned char* p, std::size_t n) noexcept {
+    unsigned value = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int8_t d = kDigit[p[i]];
+        if (d == kSkipped) continue;
+        if (d == kNotDigit) break;
+        value = value * 16 + static_cast<unsigned>(d);
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+void WriteTo(std::string_view bytes, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + 2 * bytes.size());
+    char* o = out.data() + at;
+    for (unsigned char b : bytes) {
+        *o++ = kPairs[2u * b];
+        *o++ = kPairs[2u * b + 1];
+    }
+}
+
+void ReadTo(std::string_view text, std::string& out) {
+    const std::size_t at = out.size();
+    out.resize(at + (text.size() + 1) / 2);
+    char* o = out.data() + at;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t n = text.size();
+    for (; n >= 2; n -= 2, p += 2) {
+        const std::int8_t hi = kDigit[p[0]], lo = kDigit[p[1]];
+        *o++ = (hi | lo) >= 0 ? static_cast<char>(hi * 16 + lo) : static_cast<char>(ReadGroup(p, 2));
+    }
+    if (n == 1) *o = static_cast<char>(ReadGroup(p, 1));
+}
+
+std::string Write(std::string_view bytes) {
+    std::string out;
+    WriteTo(bytes, out);
+    return out;
+}
+
+std::string Read(std::string_view text) {
+    std::string out;
+    ReadTo(text, out);
+    return out;
+}
+
+}  // namespace morvik::hex

@@ -1,0 +1,107 @@
+#include "cipher/kernel.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cipher/block.h"
+
+namespace morvik {
+namespace detail {
+
+void EncryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    for (std::size_t n = 0; n < blocks; ++n, in += 8, out += 8) {
+        Block b = LoadBlock(in);
+        EncryptBlock(ks.K, b);
+        StoreBlock(b, out);
+    }
+}
+
+void DecryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    for (std::size_t n = 0; n < blocks; ++n, in += 8, out += 8) {
+        Block b = LoadBlock(in);
+        DecryptBlock(ks.K, b);
+        StoreBlock(b, out);
+    }
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr int kUnset = -1;
+std::atomic<int> g_forced{kUnset};  // a Kernel value once decided
+
+Kernel FromEnvironment() noexcept {
+    const char* v = std::getenv("MORVIK_KERNEL");
+    if (v == nullptr) return Kernel::Auto;
+    const std::string_view name(v);
+    if (name == "scalar") return Kernel::Scalar;
+    if (name == "sse2") return Kernel::SSE2;
+    if (name == "avx2") return Kernel::AVX2;
+    return Kernel::Auto;
+}
+
+Kernel Best() noexcept {
+    if (KernelAvailable(Kernel::AVX2)) return Kernel::AVX2;
+    if (KernelAvailable(Kernel::SSE2)) return Kernel::SSE2;
+    return Kernel::Scalar;
+}
+
+Kernel Resolve(Kernel wanted) noexcept {
+    return wanted == Kernel::Auto || !KernelAvailable(wanted) ? Best() : wanted;
+}
+
+}  // namespace
+
+const char* KernelName(Kernel kernel) noexcept {
+    switch (kernel) {
+        case Kernel::Auto:   return "auto";
+        case Kernel::Scalar: return "scalar";
+        case Kernel::SSE2:   return "sse2";
+        case Kernel::AVX2:   return "avx2";
+    }
+    return "";
+}
+
+bool KernelAvailable(Kernel kernel) noexcept {
+    switch (kernel) {
+        case Kernel::Auto:
+        case Kernel::Scalar: return true;
+        case Kernel::SSE2:
+        case Kernel::AVX2:   return false;
+    }
+    return false;
+}
+
+std::vector<Kernel> AvailableKernels() {
+    std::vector<Kernel> kernels;
+    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2})
+        if (KernelAvailable(k)) kernels.push_back(k);
+    return kernels;
+}
+
+void ForceKernel(Kernel kernel) noexcept { g_forced.store(static_cast<int>(Resolve(kernel))); }
+
+Kernel ActiveKernel() noexcept {
+    int k = g_forced.load(std::memory_order_relaxed);
+    if (k == kUnset) {
+        k = static_cast<int>(Resolve(FromEnvironment()));
+        g_forced.store(k, std::memory_order_relaxed);
+    }
+    return static_cast<Kernel>(k);
+}
+
+namespace detail {
+
+void EncryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    EncryptBlocksScalar(ks, in, out, blocks);
+}
+
+void DecryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    DecryptBlocksScalar(ks, in, out, blocks);
+}
+
+}  // namespace detail
+}  // namespace morvik

@@ -1,0 +1,41 @@
+// Morvik RC2 — the bulk ECB engine behind every RC2 member.
+//
+// Several kernels give bit-identical results; the engine runs the widest one
+// the processor offers while enough blocks remain and finishes with narrower
+// ones. Tests and benchmarks can force one path: ForceKernel() in code, or the
+// environment variable MORVIK_KERNEL=scalar|sse2|avx2 read once at first use.
+// Forcing a kernel this machine or build lacks falls back to the best one
+// available.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace morvik {
+
+enum class Kernel { Auto, Scalar, SSE2, AVX2 };
+
+const char* KernelName(Kernel kernel) noexcept;
+bool KernelAvailable(Kernel kernel) noexcept;     // Auto and Scalar: always
+std::vector<Kernel> AvailableKernels();           // Scalar first, widest last
+void ForceKernel(Kernel kernel) noexcept;         // Auto: choose by processor
+Kernel ActiveKernel() noexcept;                   // never Auto
+
+namespace detail {
+
+// K(0..63) of RFC 2268 as native 16-bit words.
+struct KeySchedule {
+    alignas(32) std::uint16_t K[64];
+};
+
+// ECB over `blocks` 8-byte blocks; in == out is allowed.
+void EncryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+void DecryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+
+// The portable one-block reference, used for tails and as the test oracle.
+void EncryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+void DecryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+
+}  // namespace detail
+}  // namespace morvik

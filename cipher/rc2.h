@@ -1,0 +1,114 @@
+// Morvik RC2 — the RC2 block cipher of RFC 2268 over byte strings.
+//
+// Byte strings are std::string (or std::string_view) holding one byte per
+// char; the value of a byte is static_cast<unsigned char>(c). How characters of
+// some text become these bytes is the caller's business (see text/cp1252.h).
+//
+// Contract of the class, member by member:
+//
+//  Key (write)       A key of kMinKeyLength..kMaxKeyLength bytes is stored as
+//                    the key text and expanded at once with the effective
+//                    length in force. Any other length is ignored silently:
+//                    key text and expanded key stay as they were.
+//  EffectiveKeyLength (write)
+//                    kMinEffectiveBits..kMaxEffectiveBits is stored, anything
+//                    else ignored silently. It takes effect at the next key;
+//                    0 means "the key's own length in bits".
+//  KeyHex            Hex form of the key text. Writing reads the text leniently
+//                    (see cipher/hex.h); a result of 0 or more than 128 bytes is
+//                    ignored entirely, exactly as Key ignores it.
+//  Encrypt           ECB over 8-byte blocks. A text whose length is not a
+//                    multiple of 8 is filled with zero bytes first, and the
+//                    filled text is written back into the argument. Never fails.
+//  Decrypt           ECB over 8-byte blocks; every zero byte at the end of the
+//                    plaintext is removed, whether padding or not. A text of
+//                    spaces only (or empty) returns "" and leaves Result alone.
+//                    Any other length that is not a multiple of 8 fails with
+//                    ErrorNumber::InvalidArgument.
+//  EncryptHex/DecryptHex
+//                    Read hex text to bytes, then Encrypt/Decrypt them; they
+//                    return bytes, not hex.
+//  EncryptAsc        Encrypt (writing the filled text back into the argument),
+//                    then armour the ciphertext.
+//  DecryptAsc        De-armour (may fail with Overflow or InvalidArgument, see
+//                    armour/blind_ascii.h), then Decrypt.
+//  Result/ResultHex/ResultAsc
+//                    The output of the last successful Encrypt or Decrypt, in
+//                    the three forms. A failing call never changes it.
+//
+// Before any key is set the expanded key is 128 zero bytes and encryption works
+// with it. A failing member changes nothing. Key material is wiped from memory
+// when it is replaced and when the object ends. One object serves one caller at
+// a time; separate objects share nothing writable.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cipher/error.h"
+#include "cipher/kernel.h"
+
+namespace morvik {
+
+class RC2 final {
+public:
+    static constexpr std::size_t  kBlockSize        = 8;
+    static constexpr std::size_t  kMinKeyLength     = 1;
+    static constexpr std::size_t  kMaxKeyLength     = 128;
+    static constexpr std::int32_t kMinEffectiveBits = 0;
+    static constexpr std::int32_t kMaxEffectiveBits = 1024;
+
+    RC2() noexcept = default;
+    ~RC2();
+    RC2(const RC2&)            = delete;
+    RC2& operator=(const RC2&) = delete;
+
+    const std::string& Key() const noexcept { return key_; }
+    void Key(std::string_view sKey);
+
+    std::int32_t EffectiveKeyLength() const noexcept { return effective_bits_; }
+    void EffectiveKeyLength(std::int32_t lLen) noexcept;
+
+    std::string KeyHex() const;
+    void KeyHex(std::string_view sKeyHex);
+
+    std::string Encrypt(std::string& sText);
+    std::string Decrypt(std::string_view sText);
+    std::string EncryptHex(std::string_view sHex);
+    std::string DecryptHex(std::string_view sHex);
+    std::string EncryptAsc(std::string& sText);
+    std::string DecryptAsc(std::string_view sAsc);
+
+    const std::string& Result() const noexcept { return result_; }
+    std::string ResultHex() const;
+    std::string ResultAsc() const;
+
+    // Raw ECB over whole blocks, with no filling, no stripping and no effect
+    // on Result: for callers that stream large inputs. `in` and `out` hold
+    // blocks * kBlockSize bytes and may be the same buffer (not overlapping
+    // otherwise).
+    void EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const noexcept;
+    void DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const noexcept;
+
+    // The expanded key L(0..127); exposed for tests and diagnostics.
+    const std::array<std::uint8_t, 128>& ExpandedKey() const noexcept { return L_; }
+
+private:
+    // The block transform and block loading and storing are in cipher/block.h,
+    // shared with the bulk kernels.
+    static std::uint8_t PiLookup(std::uint8_t x) noexcept;
+    std::int32_t KeyWord(std::int32_t i) const;  // K(i); ErrorNumber::SubscriptOutOfRange outside 0..63
+
+    void ExpandKey() noexcept;  // from key_ and effective_bits_
+
+    std::array<std::uint8_t, 128> L_{};  // expanded key
+    detail::KeySchedule ks_{};           // L_ as words, what the kernels read
+    std::string result_;                 // last result
+    std::string key_;                    // key text
+    std::int32_t effective_bits_ = 0;
+};
+
+}  // namespace morvik
