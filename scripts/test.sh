@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test: the native suite (warnings as
+# errors), the same suite under AddressSanitizer and UBSan, and the Windows
+# cross-builds. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+
+run_preset() {
+  local preset=$1
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+}
+
+run_preset ci
+ctest --preset ci -j "$jobs"
+
+run_preset sanitizers
+ctest --preset sanitizers -j "$jobs"
+
+run_preset mingw-x86
+run_preset mingw-x64
