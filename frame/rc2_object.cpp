@@ -1,0 +1,553 @@
+// The RC2 automation object: its COM identity, late binding through IDispatch,
+// and the fifteen members of _RC2 as thin calls into morvik::RC2.
+#include "module.h"
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "cipher/error.h"
+#include "cipher/rc2.h"
+#include "cipher/wipe.h"
+
+namespace morvik::frame {
+namespace {
+
+// ---- Strings across the boundary -------------------------------------------
+
+struct BstrFree {
+    void operator()(OLECHAR* s) const noexcept { SysFreeString(s); }
+};
+using Bstr = std::unique_ptr<OLECHAR, BstrFree>;
+
+// A byte string that is wiped when it goes: texts and keys pass through here.
+struct Bytes {
+    std::string s;
+    Bytes() = default;
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+    ~Bytes() { detail::Wipe(s); }
+};
+
+Bstr AllocBstr(UINT length) {
+    Bstr b(SysAllocStringLen(nullptr, length));
+    if (!b) throw std::bad_alloc();
+    return b;
+}
+
+[[noreturn]] void Overflow() { throw Error(ErrorNumber::Overflow); }
+
+// A byte string from an automation string, one byte per character through the
+// ANSI code page. A character with no exact single-byte form fails with
+// Overflow instead of turning into '?' and silently changing a key or a
+// ciphertext.
+void ReadBytes(BSTR text, Bytes& out) {
+    const UINT n = SysStringLen(text);
+    out.s.assign(n, '\0');
+    if (n == 0) return;
+    if (n > INT_MAX) Overflow();
+    const int size = static_cast<int>(n);
+    BOOL used_default = FALSE;
+    int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, size, out.s.data(), size,
+                                  nullptr, &used_default);
+    if (got == 0 && (GetLastError() == ERROR_INVALID_FLAGS || GetLastError() == ERROR_INVALID_PARAMETER)) {
+        // Code pages such as UTF-8 take neither the flag nor the default-char
+        // report; there the length and the round trip below decide.
+        used_default = FALSE;
+        got = WideCharToMultiByte(CP_ACP, 0, text, size, out.s.data(), size, nullptr, nullptr);
+    }
+    if (got != size || used_default) Overflow();
+
+    // Some code pages map several characters to one byte; only an exact
+    // round trip proves that the byte stands for this character.
+    std::wstring back(n, L'\0');
+    const int back_got = MultiByteToWideChar(CP_ACP, 0, out.s.data(), size, back.data(), size);
+    const bool exact = back_got == size && std::wmemcmp(back.data(), text, n) == 0;
+    detail::Wipe(back.data(), back.size() * sizeof(wchar_t));
+    if (!exact) Overflow();
+}
+
+// An automation string from a byte string, one character per byte.
+Bstr WriteBytes(std::string_view bytes) {
+    if (bytes.size() > INT_MAX) throw std::bad_alloc();
+    const int size = static_cast<int>(bytes.size());
+    Bstr out = AllocBstr(static_cast<UINT>(size));
+    if (size == 0) return out;
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), size) == size)
+        return out;
+    // A double-byte code page joins lead and trail bytes; keep one character
+    // per byte, and let a byte with no character of its own keep its value.
+    for (int i = 0; i < size; ++i) {
+        wchar_t c;
+        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, &bytes[static_cast<std::size_t>(i)], 1, &c, 1) != 1)
+            c = static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
+        out.get()[i] = c;
+    }
+    return out;
+}
+
+// Hex and armoured texts are read character by character, and only ASCII
+// characters can be digits; anything else becomes a byte that is no digit of
+// either form, so the text keeps its length and its meaning.
+void ReadText(BSTR text, Bytes& out) {
+    const UINT n = SysStringLen(text);
+    out.s.resize(n);
+    for (UINT i = 0; i < n; ++i)
+        out.s[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : static_cast<char>(0xFF);
+}
+
+Bstr WriteText(std::string_view ascii) {
+    Bstr out = AllocBstr(static_cast<UINT>(ascii.size()));
+    for (std::size_t i = 0; i < ascii.size(); ++i) out.get()[i] = static_cast<unsigned char>(ascii[i]);
+    return out;
+}
+
+// The caller's string with `extra` zero characters appended (the zero byte is
+// the zero character in every code page).
+Bstr ZeroFilled(BSTR text, std::size_t extra) {
+    const UINT n = SysStringLen(text);
+    Bstr out = AllocBstr(static_cast<UINT>(n + extra));
+    if (n) std::wmemcpy(out.get(), text, n);
+    std::wmemset(out.get() + n, L'\0', extra);
+    return out;
+}
+
+// ---- Errors --------------------------------------------------------------------
+
+constexpr wchar_t kSource[] = L"Morvik.RC2";
+
+HRESULT ErrorHResult(const Error& e) noexcept {
+    return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<unsigned>(e.code()));
+}
+
+// The standard text of an error HRESULT of ours, or "" for any other.
+std::wstring ErrorDescription(HRESULT hr) {
+    if (HRESULT_FACILITY(hr) != FACILITY_CONTROL) return {};
+    const char* text = ErrorText(static_cast<ErrorNumber>(HRESULT_CODE(hr)));
+    return std::wstring(text, text + std::strlen(text));
+}
+
+HRESULT Report(const Error& e) noexcept {
+    const HRESULT hr = ErrorHResult(e);
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create))) return hr;
+    try {
+        std::wstring description = ErrorDescription(hr);
+        std::wstring source = kSource;
+        create->SetGUID(IID__RC2);
+        create->SetSource(source.data());
+        create->SetDescription(description.data());
+        IErrorInfo* info = nullptr;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+            SetErrorInfo(0, info);
+            info->Release();
+        }
+    } catch (...) {
+    }
+    create->Release();
+    return hr;
+}
+
+// Every member runs inside this: a failure of the core becomes its automation
+// error, with the error information set for rich clients.
+template <class Body>
+HRESULT Guard(Body&& body) noexcept {
+    try {
+        body();
+        return S_OK;
+    } catch (const Error& e) {
+        return Report(e);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// ---- The object ------------------------------------------------------------------
+
+class RC2Object final : public _RC2, public ISupportErrorInfo {
+public:
+    RC2Object() noexcept { ObjectCreated(); }
+    ~RC2Object() {
+        if (type_info_) type_info_->Release();
+        ObjectDestroyed();
+    }
+    RC2Object(const RC2Object&) = delete;
+    RC2Object& operator=(const RC2Object&) = delete;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID__RC2) ||
+            IsEqualIID(riid, IID_RC2___v0)) {
+            *object = static_cast<_RC2*>(this);
+        } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+            *object = static_cast<ISupportErrorInfo*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+        return IsEqualIID(riid, IID__RC2) || IsEqualIID(riid, IID_RC2___v0) ? S_OK : S_FALSE;
+    }
+
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* arg_error) override;
+
+    // _RC2, slots 7 to 21
+    HRESULT STDMETHODCALLTYPE get_EffectiveKeyLength(LONG* result) override {
+        if (!result) return E_POINTER;
+        *result = rc2_.EffectiveKeyLength();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_EffectiveKeyLength(LONG* lLen) override {
+        if (!lLen) return E_POINTER;
+        rc2_.EffectiveKeyLength(*lLen);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_KeyHex(BSTR* sKeyHex) override {
+        if (!sKeyHex) return E_POINTER;
+        return Guard([&] {
+            Bytes hex;
+            ReadText(*sKeyHex, hex);
+            rc2_.KeyHex(hex.s);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_Key(BSTR* result) override {
+        return Get(result, [&] { return WriteBytes(rc2_.Key()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_KeyHex(BSTR* result) override {
+        return Get(result, [&] {
+            Bytes hex;
+            hex.s = rc2_.KeyHex();
+            return WriteText(hex.s);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE put_Key(BSTR* sKey) override {
+        if (!sKey) return E_POINTER;
+        return Guard([&] {
+            Bytes key;
+            ReadBytes(*sKey, key);
+            rc2_.Key(key.s);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Encrypt(BSTR* sText, BSTR* result) override {
+        return Filling(sText, result, [&](std::string& text) { return WriteBytes(rc2_.Encrypt(text)); });
+    }
+    HRESULT STDMETHODCALLTYPE Decrypt(BSTR* sText, BSTR* result) override {
+        return Call(sText, result, ReadBytes, [&](const std::string& text) { return WriteBytes(rc2_.Decrypt(text)); });
+    }
+    HRESULT STDMETHODCALLTYPE EncryptHex(BSTR* sHex, BSTR* result) override {
+        return Call(sHex, result, ReadText, [&](const std::string& hex) { return WriteBytes(rc2_.EncryptHex(hex)); });
+    }
+    HRESULT STDMETHODCALLTYPE DecryptHex(BSTR* sHex, BSTR* result) override {
+        return Call(sHex, result, ReadText, [&](const std::string& hex) { return WriteBytes(rc2_.DecryptHex(hex)); });
+    }
+    HRESULT STDMETHODCALLTYPE DecryptAsc(BSTR* sAsc, BSTR* result) override {
+        return Call(sAsc, result, ReadText, [&](const std::string& asc) { return WriteBytes(rc2_.DecryptAsc(asc)); });
+    }
+    HRESULT STDMETHODCALLTYPE get_Result(BSTR* result) override {
+        return Get(result, [&] { return WriteBytes(rc2_.Result()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_ResultHex(BSTR* result) override {
+        return Get(result, [&] { return WriteText(rc2_.ResultHex()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_ResultAsc(BSTR* result) override {
+        return Get(result, [&] { return WriteText(rc2_.ResultAsc()); });
+    }
+    HRESULT STDMETHODCALLTYPE EncryptAsc(BSTR* sText, BSTR* result) override {
+        return Filling(sText, result, [&](std::string& text) { return WriteText(rc2_.EncryptAsc(text)); });
+    }
+
+private:
+    template <class Make>
+    static HRESULT Get(BSTR* result, Make&& make) noexcept {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        return Guard([&] { *result = make().release(); });
+    }
+
+    // A method that reads its argument and never changes it.
+    template <class Read, class Run>
+    static HRESULT Call(BSTR* arg, BSTR* result, Read&& read, Run&& run) noexcept {
+        if (!arg || !result) return E_POINTER;
+        *result = nullptr;
+        return Guard([&] {
+            Bytes in;
+            read(*arg, in);
+            *result = run(in.s).release();
+        });
+    }
+
+    // Encrypt and EncryptAsc: the zero filling reaches the caller's string,
+    // and only once everything else has succeeded.
+    template <class Run>
+    static HRESULT Filling(BSTR* arg, BSTR* result, Run&& run) noexcept {
+        if (!arg || !result) return E_POINTER;
+        *result = nullptr;
+        return Guard([&] {
+            Bytes text;
+            ReadBytes(*arg, text);
+            const std::size_t before = text.s.size();
+            Bstr out = run(text.s);
+            if (text.s.size() != before) {
+                Bstr filled = ZeroFilled(*arg, text.s.size() - before);
+                SysFreeString(*arg);
+                *arg = filled.release();
+            }
+            *result = out.release();
+        });
+    }
+
+    LONG       refs_ = 1;
+    morvik::RC2 rc2_;
+    ITypeInfo* type_info_ = nullptr;  // loaded on first request
+};
+
+// ---- Late binding ------------------------------------------------------------------
+
+using GetLong  = HRESULT (STDMETHODCALLTYPE _RC2::*)(LONG*);
+using PutLong  = HRESULT (STDMETHODCALLTYPE _RC2::*)(LONG*);
+using GetText  = HRESULT (STDMETHODCALLTYPE _RC2::*)(BSTR*);
+using PutText  = HRESULT (STDMETHODCALLTYPE _RC2::*)(BSTR*);
+using Method   = HRESULT (STDMETHODCALLTYPE _RC2::*)(BSTR*, BSTR*);
+
+struct Member {
+    const wchar_t* name;
+    DISPID         id;
+    const wchar_t* param = nullptr;  // a method's parameter, for named arguments
+    GetLong        get_long = nullptr;
+    PutLong        put_long = nullptr;
+    GetText        get_text = nullptr;
+    PutText        put_text = nullptr;
+    Method         method = nullptr;
+    bool           fills_argument = false;  // writes its zero filling back
+};
+
+const Member kMembers[] = {
+    {.name = L"EffectiveKeyLength", .id = 0x68030005, .get_long = &_RC2::get_EffectiveKeyLength,
+     .put_long = &_RC2::put_EffectiveKeyLength},
+    {.name = L"KeyHex", .id = 0x68030004, .get_text = &_RC2::get_KeyHex, .put_text = &_RC2::put_KeyHex},
+    {.name = L"Key", .id = 0x68030003, .get_text = &_RC2::get_Key, .put_text = &_RC2::put_Key},
+    {.name = L"Encrypt", .id = 0x60030013, .param = L"sText", .method = &_RC2::Encrypt, .fills_argument = true},
+    {.name = L"Decrypt", .id = 0x60030014, .param = L"sText", .method = &_RC2::Decrypt},
+    {.name = L"EncryptHex", .id = 0x60030015, .param = L"sHex", .method = &_RC2::EncryptHex},
+    {.name = L"DecryptHex", .id = 0x60030016, .param = L"sHex", .method = &_RC2::DecryptHex},
+    {.name = L"DecryptAsc", .id = 0x60030017, .param = L"sAsc", .method = &_RC2::DecryptAsc},
+    {.name = L"Result", .id = 0x68030002, .get_text = &_RC2::get_Result},
+    {.name = L"ResultHex", .id = 0x68030001, .get_text = &_RC2::get_ResultHex},
+    {.name = L"ResultAsc", .id = 0x68030000, .get_text = &_RC2::get_ResultAsc},
+    {.name = L"EncryptAsc", .id = 0x6003001C, .param = L"sText", .method = &_RC2::EncryptAsc,
+     .fills_argument = true},
+};
+
+// Member names are ASCII; folding only ASCII letters keeps the comparison the
+// same under every locale (a Turkish dotless i never matches "i").
+bool SameName(const wchar_t* a, const wchar_t* b) noexcept {
+    auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; };
+    for (; *a && *b; ++a, ++b)
+        if (fold(*a) != fold(*b)) return false;
+    return *a == *b;
+}
+
+const Member* FindMember(DISPID id) noexcept {
+    for (const Member& m : kMembers)
+        if (m.id == id) return &m;
+    return nullptr;
+}
+
+const Member* FindMember(const wchar_t* name) noexcept {
+    if (!name) return nullptr;
+    for (const Member& m : kMembers)
+        if (SameName(m.name, name)) return &m;
+    return nullptr;
+}
+
+// One argument as a value of the wanted type, by the standard coercions.
+HRESULT Coerce(VARIANTARG* arg, VARTYPE type, VARIANT& value) noexcept {
+    VariantInit(&value);
+    if (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND) return DISP_E_PARAMNOTOPTIONAL;
+    HRESULT hr = VariantCopyInd(&value, arg);
+    if (SUCCEEDED(hr)) hr = VariantChangeType(&value, &value, 0, type);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+    }
+    return S_OK;
+}
+
+// The caller's own string storage behind a by-reference argument, if it is one.
+BSTR* CallerString(VARIANTARG* arg) noexcept {
+    if (V_VT(arg) == (VT_BYREF | VT_BSTR)) return V_BSTRREF(arg);
+    if (V_VT(arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(arg)) {
+        VARIANT* inner = V_VARIANTREF(arg);
+        if (V_VT(inner) == VT_BSTR) return &V_BSTR(inner);
+        if (V_VT(inner) == (VT_BYREF | VT_BSTR)) return V_BSTRREF(inner);
+    }
+    return nullptr;
+}
+
+HRESULT CallMethod(_RC2* self, const Member& m, VARIANTARG* arg, BSTR* result, UINT* arg_error) noexcept {
+    if (m.fills_argument) {
+        // By reference: the member works on the caller's variable itself.
+        if (BSTR* own = CallerString(arg)) return (self->*m.method)(own, result);
+    }
+    VARIANT value;
+    if (const HRESULT hr = Coerce(arg, VT_BSTR, value); FAILED(hr)) {
+        if (arg_error) *arg_error = 0;
+        return hr;
+    }
+    const UINT before = SysStringLen(V_BSTR(&value));
+    const HRESULT hr = (self->*m.method)(&V_BSTR(&value), result);
+    if (SUCCEEDED(hr) && m.fills_argument && V_VT(arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(arg) &&
+        SysStringLen(V_BSTR(&value)) != before) {
+        // A variable that held a number or nothing now holds the filled text.
+        VariantClear(V_VARIANTREF(arg));
+        *V_VARIANTREF(arg) = value;
+        return hr;
+    }
+    VariantClear(&value);
+    return hr;
+}
+
+HRESULT PutProperty(_RC2* self, const Member& m, VARIANTARG* arg, UINT* arg_error) noexcept {
+    // A property let reads its value and never writes back, so it always
+    // works on a copy.
+    VARIANT value;
+    const HRESULT coerced = Coerce(arg, m.put_long ? VT_I4 : VT_BSTR, value);
+    if (FAILED(coerced)) {
+        if (arg_error) *arg_error = 0;
+        return coerced;
+    }
+    const HRESULT hr = m.put_long ? (self->*m.put_long)(&V_I4(&value)) : (self->*m.put_text)(&V_BSTR(&value));
+    VariantClear(&value);
+    return hr;
+}
+
+}  // namespace
+
+HRESULT RC2Object::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    if (!type_info_) {
+        ITypeLib* library = nullptr;
+        HRESULT hr = LoadOwnTypeLib(&library);
+        if (FAILED(hr)) return hr;
+        hr = library->GetTypeInfoOfGuid(IID__RC2, &type_info_);
+        library->Release();
+        if (FAILED(hr)) return hr;
+    }
+    type_info_->AddRef();
+    *info = type_info_;
+    return S_OK;
+}
+
+HRESULT RC2Object::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    const Member* m = FindMember(names[0]);
+    ids[0] = m ? m->id : DISPID_UNKNOWN;
+    HRESULT hr = m ? S_OK : DISP_E_UNKNOWNNAME;
+    for (UINT i = 1; i < count; ++i) {
+        const bool known = m && m->param && names[i] && SameName(m->param, names[i]);
+        ids[i] = known ? 0 : DISPID_UNKNOWN;
+        if (!known) hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+}
+
+HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO* exception, UINT* arg_error) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_INVALIDARG;
+    const Member* m = FindMember(id);
+    if (!m) return DISP_E_MEMBERNOTFOUND;
+    if (result) VariantInit(result);
+
+    _RC2* self = this;
+    HRESULT hr;
+    BSTR text = nullptr;
+    LONG number = 0;
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        if (!(flags & DISPATCH_PROPERTYPUT) || !(m->put_long || m->put_text)) return DISP_E_MEMBERNOTFOUND;
+        if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+        if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+            return DISP_E_PARAMNOTFOUND;
+        hr = PutProperty(self, *m, &params->rgvarg[0], arg_error);
+        result = nullptr;
+    } else if (m->method) {
+        if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+        if (params->cNamedArgs > 1 || (params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] != 0))
+            return DISP_E_PARAMNOTFOUND;
+        if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+        hr = CallMethod(self, *m, &params->rgvarg[0], &text, arg_error);
+    } else {
+        if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
+        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
+        hr = m->get_long ? (self->*m->get_long)(&number) : (self->*m->get_text)(&text);
+    }
+
+    if (FAILED(hr)) {
+        SysFreeString(text);
+        if (HRESULT_FACILITY(hr) != FACILITY_CONTROL || !exception) return hr;
+        // The member's own error, handed to late-bound callers as exception
+        // information.
+        std::memset(exception, 0, sizeof *exception);
+        exception->scode = hr;
+        exception->bstrSource = SysAllocString(kSource);
+        try {
+            exception->bstrDescription = SysAllocString(ErrorDescription(hr).c_str());
+        } catch (...) {
+        }
+        return DISP_E_EXCEPTION;
+    }
+    if (!result) {
+        SysFreeString(text);
+    } else if (m->get_long) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = number;
+    } else {
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = text;
+    }
+    return S_OK;
+}
+
+HRESULT CreateRC2(REFIID riid, void** object) noexcept {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    auto* rc2 = new (std::nothrow) RC2Object;
+    if (!rc2) return E_OUTOFMEMORY;
+    const HRESULT hr = rc2->QueryInterface(riid, object);
+    rc2->Release();
+    return hr;
+}
+
+}  // namespace morvik::frame
