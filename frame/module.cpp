@@ -161,9 +161,11 @@ STDAPI DllRegisterServer() try {
 
 STDAPI DllUnregisterServer() try {
     const bool classes_gone = DeleteTree(kProgId) == ERROR_SUCCESS && DeleteTree(ClassKey()) == ERROR_SUCCESS;
-    const HRESULT hr = UnRegisterTypeLib(LIBID_Morvik, 1, 1, 0, kSysKind);
-    // Not registered at all is as good as removed.
-    const bool library_gone = SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED;
+    // A library that is not registered is as good as removed.
+    BSTR registered = nullptr;
+    bool library_gone = FAILED(QueryPathOfRegTypeLib(LIBID_Morvik, 1, 1, 0, &registered));
+    SysFreeString(registered);
+    if (!library_gone) library_gone = SUCCEEDED(UnRegisterTypeLib(LIBID_Morvik, 1, 1, 0, kSysKind));
     if (!classes_gone) return SELFREG_E_CLASS;
     return library_gone ? S_OK : SELFREG_E_TYPELIB;
 } catch (...) {
