@@ -21,29 +21,26 @@ constexpr std::int16_t BlindAscii::Asc2Digit(std::string_view s) noexcept {
     }
 }
 
-constexpr std::string BlindAscii::Digit2Asc(std::int32_t value) {
-    if (value >= 0 && value <= 9) return std::string(1, static_cast<char>(value + 48));
-    if (value >= 10 && value <= 35) return std::string(1, static_cast<char>(value + 87));
-    if (value >= 36 && value <= 61) return std::string(1, static_cast<char>(value + 29));
-    switch (value) {
-        case 62: return "+";
-        case 63: return "-";
-        case 64: return "/";
-        case 65: return "=";
-        default: return "";
-    }
+namespace {
+constexpr char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-/=";
+static_assert(sizeof kAlphabet == 66 + 1);
+}  // namespace
+
+constexpr std::string_view BlindAscii::Digit2Asc(std::int32_t value) noexcept {
+    if (value < 0 || value > 65) return {};
+    return std::string_view(kAlphabet + value, 1);
 }
 
 // Whole numbers below 2^25 only ever reach here, where integer division gives
 // the digits that floor division in double precision would.
-constexpr std::string BlindAscii::Num2Asc(std::uint32_t x) {
+constexpr BlindAscii::Numeral BlindAscii::Num2Asc(std::uint32_t x) noexcept {
     std::uint32_t d = 1;
-    while (x / d != 0) d *= 66;
-    d = d > 1 ? d / 66 : 0;
-    std::string numeral;
-    if (d == 0) return Digit2Asc(0);
+    while (x / d != 0 && d <= 0xFFFFFFFFu / 66) d *= 66;
+    if (x / d == 0) d /= 66;
+    Numeral numeral;
+    if (d == 0) d = 1;  // x == 0: one digit
     for (; d >= 1; d /= 66) {
-        numeral += Digit2Asc(static_cast<std::int32_t>(x / d));
+        numeral.digits[numeral.size++] = Digit2Asc(static_cast<std::int32_t>(x / d)).front();
         x %= d;
     }
     return numeral;
@@ -70,7 +67,8 @@ struct BlindAsciiTables {
     static constexpr std::array<char, 2 * 66 * 66> Pairs() {
         std::array<char, 2 * 66 * 66> t{};
         for (std::uint32_t v = 0; v < 66 * 66; ++v) {
-            const std::string s = BlindAscii::Num2Asc(v);
+            const auto numeral = BlindAscii::Num2Asc(v);
+            const std::string_view s = numeral.view();
             t[2 * v]     = s.size() == 2 ? s[0] : '0';
             t[2 * v + 1] = s.back();
         }
@@ -79,7 +77,7 @@ struct BlindAsciiTables {
     static constexpr bool DistinctDigits() {
         std::array<bool, 256> seen{};
         for (std::int32_t v = 0; v < 66; ++v) {
-            const std::string s = BlindAscii::Digit2Asc(v);
+            const std::string_view s = BlindAscii::Digit2Asc(v);
             const auto c = static_cast<unsigned char>(s[0]);
             if (s.size() != 1 || seen[c] || BlindAscii::Asc2Digit(s) != v) return false;
             seen[c] = true;
@@ -155,6 +153,8 @@ std::string BlindAscii::Full2Asc(std::string_view bytes) {
         PutDigits(n, out.data() + out.size() - 4);
     }
     out += Digit2Asc(static_cast<std::int32_t>(rest));
+    static_assert(Num2Asc(0).view() == "0" && Num2Asc(65).view() == "=" && Num2Asc(66).view() == "10");
+    static_assert(Num2Asc(6382179).view() == "md9J" && Num2Asc(16777215).view() == "Wnyf");
     return out;
 }
 

@@ -19,6 +19,7 @@
 // first decides the error. A failing call produces nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,9 +44,15 @@ private:
     // The digit value of the first character of `s`; 0 outside the alphabet.
     static constexpr std::int16_t Asc2Digit(std::string_view s) noexcept;
     // The character of a digit value, or "" for a value outside 0..65.
-    static constexpr std::string Digit2Asc(std::int32_t value);
-    // Base-66 numeral, most significant digit first, no leading zeros ("0" for 0).
-    static constexpr std::string Num2Asc(std::uint32_t x);
+    static constexpr std::string_view Digit2Asc(std::int32_t value) noexcept;
+    // Base-66 numeral, most significant digit first, no leading zeros ("0" for
+    // 0). A fixed buffer rather than std::string keeps it usable at compile time.
+    struct Numeral {
+        char digits[8]{};  // 66^8 > 2^32
+        std::size_t size = 0;
+        constexpr std::string_view view() const noexcept { return {digits, size}; }
+    };
+    static constexpr Numeral Num2Asc(std::uint32_t x) noexcept;
     // Value of a base-66 numeral; characters outside the alphabet count as 0.
     static constexpr std::uint32_t Asc2Num(std::string_view s) noexcept;
 };

@@ -1,24 +1,51 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: the native suite (warnings as
 # errors), the same suite under AddressSanitizer and UBSan, and the Windows
-# cross-builds. Exits non-zero on the first failure.
+# cross-builds. Stops at the first failure; ends with one summary line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
+passed=0
+failed=0
 
-run_preset() {
+build() {
   local preset=$1
-  echo "== $preset"
+  echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 }
 
-run_preset ci
-ctest --preset ci -j "$jobs"
+# Runs CTest and adds its counts to the summary.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  local status=0
+  ctest "$@" -j "$jobs" 2>&1 | tee "$log" || status=$?
+  local line total fails
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  rm -f "$log"
+  if [ -z "$line" ]; then
+    echo "test.sh: CTest ran no test ($*)" >&2
+    exit 1
+  fi
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  fails=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+  if [ "$status" -ne 0 ] || [ "$fails" -ne 0 ]; then
+    echo "$passed passed, $failed failed"
+    exit 1
+  fi
+}
 
-run_preset sanitizers
-ctest --preset sanitizers -j "$jobs"
+build ci
+run_ctest --preset ci
 
-run_preset mingw-x86
-run_preset mingw-x64
+build sanitizers
+run_ctest --preset sanitizers
+
+build mingw-x86
+build mingw-x64
+
+echo "$passed passed, $failed failed"

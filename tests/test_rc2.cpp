@@ -1,0 +1,245 @@
+// What a caller of the RC2 object sees: arguments written back, the last
+// result after successes and failures, keys and effective lengths that are
+// ignored, and when an effective length takes effect.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <climits>
+#include <functional>
+
+#include "cipher/pitable.h"
+#include "cipher/rc2.h"
+#include "vec.h"
+
+namespace morvik {
+namespace {
+
+using test::Hex;
+
+int ErrorOf(auto&& call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s += static_cast<char>(v);
+    return s;
+}
+
+TEST(RC2Object, StartsEmptyWithAZeroKey) {
+    RC2 rc2;
+    EXPECT_EQ(rc2.Key(), "");
+    EXPECT_EQ(rc2.KeyHex(), "");
+    EXPECT_EQ(rc2.EffectiveKeyLength(), 0);
+    EXPECT_EQ(rc2.Result(), "");
+    EXPECT_EQ(rc2.ResultHex(), "");
+    EXPECT_EQ(rc2.ResultAsc(), "");
+    for (auto b : rc2.ExpandedKey()) ASSERT_EQ(b, 0);
+
+    // The all-zero expanded key encrypts, and keeps a zero block zero.
+    std::string zeros(8, '\0');
+    EXPECT_EQ(rc2.Encrypt(zeros), std::string(8, '\0'));
+    std::string abc = "abc";
+    const std::string cipher = rc2.Encrypt(abc);
+    EXPECT_EQ(rc2.Decrypt(cipher), "abc");
+}
+
+TEST(RC2Object, EncryptFillsTheArgumentToWholeBlocks) {
+    struct Case { std::size_t in, out; };
+    for (const Case c : {Case{0, 0}, {1, 8}, {3, 8}, {7, 8}, {8, 8}, {9, 16}, {16, 16}, {17, 24}}) {
+        SCOPED_TRACE(c.in);
+        RC2 rc2;
+        rc2.Key("key");
+        const std::string original(c.in, 'x');
+        std::string text = original;
+        const std::string cipher = rc2.Encrypt(text);
+        EXPECT_EQ(cipher.size(), c.out);
+        EXPECT_EQ(text, original + std::string(c.out - c.in, '\0'));
+        EXPECT_EQ(rc2.Result(), cipher);
+
+        std::string viaAsc = original;
+        EXPECT_EQ(rc2.EncryptAsc(viaAsc), rc2.ResultAsc());
+        EXPECT_EQ(viaAsc, text);
+        EXPECT_EQ(rc2.Result(), cipher);
+    }
+}
+
+TEST(RC2Object, EqualBlocksGiveEqualCiphertext) {
+    RC2 rc2;
+    rc2.Key("0123456789abcdef");
+    std::string text = "samesamesamesame";
+    const std::string c = rc2.Encrypt(text);
+    EXPECT_EQ(c.substr(0, 8), c.substr(8, 8));
+}
+
+TEST(RC2Object, DecryptStripsEveryTrailingZeroByte) {
+    RC2 rc2;
+    rc2.Key("k");
+    struct Case { std::string plain, expected; };
+    const Case cases[] = {
+        {"abc", "abc"},
+        {std::string("ab\0\0", 4), "ab"},
+        {std::string(8, '\0'), ""},
+        {std::string("\0\0a\0\0\0\0\0\0\0", 10), std::string("\0\0a", 3)},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.plain;
+        const std::string cipher = rc2.Encrypt(text);
+        EXPECT_EQ(rc2.Decrypt(cipher), c.expected);
+        EXPECT_EQ(rc2.Result(), c.expected);
+    }
+}
+
+TEST(RC2Object, FailuresAndBlankInputLeaveTheLastResult) {
+    RC2 rc2;
+    rc2.Key("secret");
+    std::string text = "keep me";
+    const std::string cipher = rc2.Encrypt(text);
+
+    struct Case { const char* what; std::function<std::string()> call; int error; };
+    const Case cases[] = {
+        {"Decrypt of 12 bytes", [&] { return rc2.Decrypt("abcdefghijkl"); }, 5},
+        {"DecryptHex of 6 bytes", [&] { return rc2.DecryptHex("00112233445566778899AABB"); }, 5},
+        {"DecryptAsc with tail J", [&] { return rc2.DecryptAsc("md9J"); }, 6},
+        {"DecryptAsc of a group above 255", [&] { return rc2.DecryptAsc("ZZZZ0"); }, 5},
+        {"DecryptAsc of 6 bytes", [&] { return rc2.DecryptAsc("md9Jmd9J0"); }, 5},
+        {"Decrypt of empty", [&] { return rc2.Decrypt(""); }, 0},
+        {"Decrypt of blanks", [&] { return rc2.Decrypt("   "); }, 0},
+        {"Decrypt of 8 blanks", [&] { return rc2.Decrypt("        "); }, 0},
+        {"DecryptHex of empty", [&] { return rc2.DecryptHex(""); }, 0},
+        {"DecryptAsc of a tail mark alone", [&] { return rc2.DecryptAsc("Z"); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string got = "unset";
+        EXPECT_EQ(ErrorOf([&] { got = c.call(); }), c.error);
+        if (c.error == 0) {
+            EXPECT_EQ(got, "");
+        }
+        EXPECT_EQ(rc2.Result(), cipher);
+    }
+    // The object stays usable.
+    EXPECT_EQ(rc2.Decrypt(cipher), "keep me");
+}
+
+TEST(RC2Object, KeysOfBadLengthAreIgnored) {
+    RC2 rc2;
+    rc2.Key("first");
+    const auto expanded = rc2.ExpandedKey();
+    for (const std::string& bad : {std::string(), std::string(129, 'k')}) {
+        rc2.Key(bad);
+        EXPECT_EQ(rc2.Key(), "first");
+        EXPECT_EQ(rc2.ExpandedKey(), expanded);
+    }
+    // So is a hex text that reads to such a key: key text and expanded key both stay.
+    for (const std::string& bad : {std::string(), std::string(258, 'a'), std::string(1000, 'F')}) {
+        rc2.KeyHex(bad);
+        EXPECT_EQ(rc2.Key(), "first");
+        EXPECT_EQ(rc2.ExpandedKey(), expanded);
+    }
+    rc2.Key(std::string(128, 'k'));
+    EXPECT_EQ(rc2.Key(), std::string(128, 'k'));
+}
+
+TEST(RC2Object, KeyHexReadsLenientlyAndWritesUppercase) {
+    RC2 rc2;
+    rc2.KeyHex("0a0b0c0d0e0f1011");
+    EXPECT_EQ(rc2.Key(), Bytes({10, 11, 12, 13, 14, 15, 16, 17}));
+    EXPECT_EQ(rc2.KeyHex(), "0A0B0C0D0E0F1011");
+
+    RC2 direct;
+    direct.Key(rc2.Key());
+    EXPECT_EQ(direct.ExpandedKey(), rc2.ExpandedKey());
+
+    rc2.KeyHex("zz1");  // two groups: "zz" is 0, "1" is 1
+    EXPECT_EQ(rc2.Key(), Bytes({0, 1}));
+}
+
+TEST(RC2Object, KeyMaySetItself) {
+    RC2 rc2;
+    rc2.Key("self");
+    const auto expanded = rc2.ExpandedKey();
+    rc2.Key(rc2.Key());
+    EXPECT_EQ(rc2.Key(), "self");
+    EXPECT_EQ(rc2.ExpandedKey(), expanded);
+}
+
+TEST(RC2Object, EffectiveLengthTakesEffectAtTheNextKey) {
+    RC2 rc2;
+    for (int bad : {-1, 1025, INT32_MIN, INT32_MAX}) {
+        rc2.EffectiveKeyLength(40);
+        rc2.EffectiveKeyLength(bad);
+        EXPECT_EQ(rc2.EffectiveKeyLength(), 40);
+    }
+    rc2.EffectiveKeyLength(1024);
+    EXPECT_EQ(rc2.EffectiveKeyLength(), 1024);
+    rc2.EffectiveKeyLength(0);
+
+    rc2.Key("eightkey");
+    std::string text = "abcdefgh";
+    const std::string with64 = rc2.Encrypt(text);
+    rc2.EffectiveKeyLength(63);
+    EXPECT_EQ(rc2.Encrypt(text), with64);  // not yet
+    rc2.Key("eightkey");
+    EXPECT_NE(rc2.Encrypt(text), with64);
+
+    RC2 fresh;
+    fresh.EffectiveKeyLength(63);
+    fresh.Key("eightkey");
+    EXPECT_EQ(fresh.Encrypt(text), rc2.Result());
+}
+
+TEST(RC2Object, SecondKeyLeavesNothingOfTheFirst) {
+    RC2 reused, fresh;
+    reused.Key(std::string(128, '\x55'));
+    reused.Key("x");
+    fresh.Key("x");
+    EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey());
+}
+
+TEST(RC2Object, ShortEffectiveLengthsReduceToOneByte) {
+    // With 1..8 effective bits only L(127) survives the reduction, and the
+    // backward pass turns every other byte into PITABLE entry 0.
+    for (int bits = 1; bits <= 8; ++bits) {
+        RC2 rc2;
+        rc2.EffectiveKeyLength(bits);
+        rc2.Key("any key at all");
+        const auto& L = rc2.ExpandedKey();
+        for (int i = 0; i < 127; ++i) ASSERT_EQ(L[i], detail::kPiTable[0]) << "bits " << bits << ", L(" << i << ")";
+    }
+}
+
+TEST(RC2Object, HexAndArmouredMembersWrapTheByteMembers) {
+    RC2 rc2;
+    rc2.KeyHex("88bca90e90875a7f0f79c384627bafb2");
+    std::string bytes = Bytes({0x12, 0x34, 0x56});
+    const std::string cipher = RC2().Encrypt(bytes), direct = rc2.Encrypt(bytes);
+
+    EXPECT_EQ(rc2.EncryptHex("123456"), direct);  // bytes, not hex
+    std::string upper = Hex(direct);
+    for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(rc2.ResultHex(), upper);
+    EXPECT_EQ(rc2.DecryptHex(rc2.ResultHex()), Bytes({0x12, 0x34, 0x56}));
+    EXPECT_EQ(rc2.ResultHex(), "123456");
+
+    std::string text = Bytes({0x12, 0x34, 0x56});
+    const std::string asc = rc2.EncryptAsc(text);
+    EXPECT_EQ(rc2.DecryptAsc(asc), Bytes({0x12, 0x34, 0x56}));
+    EXPECT_EQ(rc2.ResultAsc(), "49Wu0");  // 0x123456 = 4*66^3 + 9*66^2 + 58*66 + 30
+    EXPECT_NE(cipher, direct);
+}
+
+TEST(Errors, CarryNumberAndStandardText) {
+    EXPECT_STREQ(Error(ErrorNumber::InvalidArgument).what(), "Invalid procedure call or argument");
+    EXPECT_STREQ(Error(ErrorNumber::Overflow).what(), "Overflow");
+    EXPECT_STREQ(Error(ErrorNumber::SubscriptOutOfRange).what(), "Subscript out of range");
+    EXPECT_EQ(Error(ErrorNumber::SubscriptOutOfRange).code(), 9);
+}
+
+}  // namespace
+}  // namespace morvik
