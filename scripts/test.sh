@@ -48,4 +48,9 @@ run_ctest --preset sanitizers
 build mingw-x86
 build mingw-x64
 
+# The COM server under Wine, one fresh prefix per architecture: registration,
+# the early-bound client, and VBScript and JScript through cscript.
+run_ctest --test-dir build/mingw-x86 --output-on-failure
+run_ctest --test-dir build/mingw-x64 --output-on-failure
+
 echo "$passed passed, $failed failed"

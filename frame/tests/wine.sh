@@ -5,7 +5,8 @@
 #   wine.sh x86|x64 PREFIX --check   can this machine run Wine for the architecture?
 #   wine.sh x86|x64 PREFIX --stop    end the prefix's wineserver
 # Exits 77, which CTest reports as skipped, where Wine cannot run the
-# architecture at all (such as 32-bit code on a kernel without it).
+# architecture at all (such as 32-bit code on a kernel without it), unless
+# MORVIK_REQUIRE_WINE is set: then that is a failure.
 set -eu
 arch=$1 prefix=$2
 shift 2
@@ -29,6 +30,10 @@ server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 case ${1:-} in
     --check)
         "$loader" --version >/dev/null 2>&1 && exit 0
+        if [ -n "${MORVIK_REQUIRE_WINE:-}" ]; then
+            echo "wine.sh: this machine cannot run $arch Windows code with $loader"
+            exit 1
+        fi
         echo "wine.sh: this machine cannot run $arch Windows code with $loader; skipped"
         exit 77 ;;
     --stop)
