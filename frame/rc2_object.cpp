@@ -388,6 +388,21 @@ const Member* FindMember(const wchar_t* name) noexcept {
     return nullptr;
 }
 
+// The copies that late binding makes may hold a key or a plaintext: wipe
+// them before they go back to the system's string cache.
+void FreeWiped(BSTR s) noexcept {
+    if (s) detail::Wipe(s, SysStringByteLen(s));
+    SysFreeString(s);
+}
+
+void ClearWiped(VARIANT& v) noexcept {
+    if (V_VT(&v) == VT_BSTR) {
+        FreeWiped(V_BSTR(&v));
+        V_VT(&v) = VT_EMPTY;
+    }
+    VariantClear(&v);
+}
+
 // One argument as a value of the wanted type, by the standard coercions.
 HRESULT Coerce(VARIANTARG* arg, VARTYPE type, VARIANT& value) noexcept {
     VariantInit(&value);
@@ -395,7 +410,7 @@ HRESULT Coerce(VARIANTARG* arg, VARTYPE type, VARIANT& value) noexcept {
     HRESULT hr = VariantCopyInd(&value, arg);
     if (SUCCEEDED(hr)) hr = VariantChangeType(&value, &value, 0, type);
     if (FAILED(hr)) {
-        VariantClear(&value);
+        ClearWiped(value);
         return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
     }
     return S_OK;
@@ -431,7 +446,7 @@ HRESULT CallMethod(_RC2* self, const Member& m, VARIANTARG* arg, BSTR* result, U
         *V_VARIANTREF(arg) = value;
         return hr;
     }
-    VariantClear(&value);
+    ClearWiped(value);
     return hr;
 }
 
@@ -445,7 +460,7 @@ HRESULT PutProperty(_RC2* self, const Member& m, VARIANTARG* arg, UINT* arg_erro
         return coerced;
     }
     const HRESULT hr = m.put_long ? (self->*m.put_long)(&V_I4(&value)) : (self->*m.put_text)(&V_BSTR(&value));
-    VariantClear(&value);
+    ClearWiped(value);
     return hr;
 }
 
@@ -515,7 +530,7 @@ HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* 
     }
 
     if (FAILED(hr)) {
-        SysFreeString(text);
+        FreeWiped(text);
         if (HRESULT_FACILITY(hr) != FACILITY_CONTROL || !exception) return hr;
         // The member's own error, handed to late-bound callers as exception
         // information.
@@ -529,7 +544,7 @@ HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* 
         return DISP_E_EXCEPTION;
     }
     if (!result) {
-        SysFreeString(text);
+        FreeWiped(text);
     } else if (m->get_long) {
         V_VT(result) = VT_I4;
         V_I4(result) = number;
