@@ -500,7 +500,9 @@ HRESULT RC2Object::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
 HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO* exception, UINT* arg_error) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!params) return E_INVALIDARG;
+    if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
+        params->cNamedArgs > params->cArgs)
+        return E_INVALIDARG;
     const Member* m = FindMember(id);
     if (!m) return DISP_E_MEMBERNOTFOUND;
     if (result) VariantInit(result);

@@ -925,6 +925,9 @@ TEST(LateBound, CallsThatCannotBeMadeGetTheStandardCodes) {
     EXPECT_EQ(Invoke(d.get(), 0x68030002, DISPATCH_PROPERTYPUT, {&s.v}, true).hr, DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(Invoke(d.get(), 0x68030003, DISPATCH_PROPERTYPUT, {&s.v}, false).hr, DISP_E_PARAMNOTFOUND);
     EXPECT_EQ(Invoke(d.get(), 0x60030013, DISPATCH_PROPERTYGET, {&s.v}).hr, DISP_E_MEMBERNOTFOUND);
+    DISPPARAMS broken{nullptr, nullptr, 1, 0};
+    EXPECT_EQ(d->Invoke(0x60030013, IID_NULL, 0, DISPATCH_METHOD, &broken, nullptr, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(d->Invoke(0x60030013, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
 }
 
 TEST(LateBound, FailingMemberGivesExceptionInformation) {
