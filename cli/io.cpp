@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/failure.h"
@@ -117,21 +118,42 @@ Output::Output(const std::string& path) {
     buffer_.reserve(kChunkSize);
     if (path.empty() || path == "-") return;
     path_ = path;
-    const std::size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    name_ = Quoted(path);
+    // A device or a pipe is written as it is: only a regular file can be
+    // replaced by a finished copy.
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) throw IoFailure("cannot write " + name_);
+        return;
+    }
+    // Through a symbolic link, the file it points to is replaced, not the link.
+    std::string target = path;
+    if (exists) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const std::size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") {
         errno = EISDIR;
-        throw IoFailure("cannot write " + Quoted(path));
+        throw IoFailure("cannot write " + name_);
     }
     temp_ = dir + "." + base + ".morvik-XXXXXX";
     fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
-    if (fd_ < 0) throw IoFailure("cannot create a temporary file beside " + Quoted(path));
+    if (fd_ < 0) {
+        temp_.clear();
+        throw IoFailure("cannot create a temporary file beside " + name_);
+    }
+    path_ = target;
     WatchSignals(temp_);
     // The finished file gets the mode an ordinary new file would get, or keeps
     // the mode of the file it replaces.
-    struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : CreationMode();
+    const mode_t mode = exists ? (st.st_mode & 07777) : CreationMode();
     if (::fchmod(fd_, mode) != 0) {
         Discard();
         throw IoFailure("cannot set the mode of " + Quoted(temp_));
@@ -141,8 +163,9 @@ Output::Output(const std::string& path) {
 Output::~Output() { Discard(); }
 
 void Output::Discard() noexcept {
+    if (fd_ > 2) ::close(fd_);
+    fd_ = -1;
     if (temp_.empty()) return;
-    ::close(fd_);
     ::unlink(temp_.c_str());
     temp_.clear();
     ForgetSignals();
@@ -166,7 +189,7 @@ void Output::WriteAll(std::string_view rest) {
         const ssize_t n = ::write(fd_, rest.data(), rest.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw IoFailure("cannot write " + (path_.empty() ? std::string("standard output") : Quoted(path_)));
+            throw IoFailure("cannot write " + (path_.empty() ? std::string("standard output") : name_));
         }
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -175,15 +198,15 @@ void Output::WriteAll(std::string_view rest) {
 void Output::Finish() {
     if (path_.empty() && newline_on_tty_ && wrote_ && ::isatty(fd_)) buffer_ += '\n';
     Flush();
-    if (temp_.empty()) return;
-    const std::string target = Quoted(path_);
-    if (::fsync(fd_) != 0) throw IoFailure("cannot write " + target);
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        throw IoFailure("cannot write " + target);
-    }
+    if (path_.empty()) return;
+    const int fd = fd_;
     fd_ = -1;
-    if (::rename(temp_.c_str(), path_.c_str()) != 0) throw IoFailure("cannot replace " + target);
+    if (temp_.empty()) {
+        if (::close(fd) != 0) throw IoFailure("cannot write " + name_);
+        return;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) throw IoFailure("cannot write " + name_);
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) throw IoFailure("cannot replace " + name_);
     temp_.clear();
     ForgetSignals();
 }

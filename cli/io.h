@@ -44,7 +44,8 @@ private:
 // Standard output, or a file that appears only when the whole output is
 // written: the bytes go to a temporary file in the same directory, which is
 // renamed over the target by Finish() and removed if the run fails, is
-// interrupted, or the Output is destroyed unfinished.
+// interrupted, or the Output is destroyed unfinished. A target that exists and
+// is not a regular file (a device, a pipe) is written directly.
 class Output final : public Sink {
 public:
     explicit Output(const std::string& path);  // "" or "-" for standard output
@@ -66,6 +67,7 @@ private:
 
     int         fd_ = 1;
     std::string path_;  // the target; empty for standard output
+    std::string name_;  // the target as given, for messages
     std::string temp_;
     std::string buffer_;
     bool        newline_on_tty_ = false;

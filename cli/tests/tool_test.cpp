@@ -1,0 +1,492 @@
+// The built tool, run as a user runs it: known answers, every form both ways,
+// every key source, inputs far larger than its buffers, and every error with
+// its message and exit status. Expected ciphertexts come from published
+// vectors or from the RC2 object in this process, never from the tool.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "armour/blind_ascii.h"
+#include "cipher/hex.h"
+#include "cipher/rc2.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using morvik::RC2;
+using morvik::BlindAscii;
+namespace hex = morvik::hex;
+
+constexpr std::size_t kBuffer = 64 * 1024;  // the tool's piece size
+
+struct Result {
+    int         status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Spit(const fs::path& path, std::string_view data) {
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+class Tool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "morvik-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    fs::path File(const std::string& name, std::string_view data) const {
+        Spit(Path(name), data);
+        return Path(name);
+    }
+
+    // Starts the tool with `input` as its standard input.
+    pid_t Start(const std::vector<std::string>& args, int input, const std::vector<std::string>& env = {}) {
+        std::vector<std::string> argv_s{MORVIK_TOOL};
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argv_s) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env_s;
+        for (char** e = environ; *e; ++e)
+            if (std::string_view(*e).rfind("MORVIK_KEY_HEX=", 0) != 0) env_s.push_back(*e);
+        env_s.insert(env_s.end(), env.begin(), env.end());
+        std::vector<char*> envp;
+        for (auto& e : env_s) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, Path(".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, Path(".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0) << "cannot start " << MORVIK_TOOL;
+        return pid;
+    }
+
+    Result Wait(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        Result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = Slurp(Path(".out"));
+        r.err = Slurp(Path(".err"));
+        return r;
+    }
+
+    Result Morvik(const std::vector<std::string>& args, std::string_view input = {},
+                  const std::vector<std::string>& env = {}) {
+        File(".in", input);
+        const int fd = ::open(Path(".in").c_str(), O_RDONLY | O_CLOEXEC);
+        const pid_t pid = Start(args, fd, env);
+        ::close(fd);
+        return Wait(pid);
+    }
+
+    // What is left in the working folder besides the tool's own stdio files.
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (e.path().filename().string()[0] != '.' || e.path().filename().string().find("morvik") != std::string::npos)
+                names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string Random(std::size_t n) {
+        std::string s(n, '\0');
+        for (auto& c : s) c = static_cast<char>(rng_() & 0xFF);
+        return s;
+    }
+
+    fs::path dir_;
+    std::mt19937_64 rng_{42};
+};
+
+std::string Stripped(std::string s) {
+    while (!s.empty() && s.back() == '\0') s.pop_back();
+    return s;
+}
+
+void Succeeded(const Result& r, const std::string& what) {
+    EXPECT_EQ(r.status, 0) << what << ": " << r.err;
+    EXPECT_EQ(r.err, "") << what;  // and so no progress line when stderr is not a terminal
+}
+
+// ---- Known answers ------------------------------------------------------------
+
+TEST_F(Tool, Rfc2268Vectors) {
+    std::ifstream vec(MORVIK_TEST_DATA "/rfc2268.vec");
+    int count = 0;
+    for (std::string line; std::getline(vec, line);) {
+        const auto w = Words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        ASSERT_EQ(w.size(), 4u) << line;
+        const std::string key = w[0], bits = w[1], plain = hex::Read(w[2]), cipher_hex = hex::Write(hex::Read(w[3]));
+        Result r = Morvik({"encrypt", "--form", "hex", "--key-hex", key, "--bits", bits}, plain);
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, cipher_hex) << line;
+        r = Morvik({"encrypt", "--form", "raw", "--key-hex", key, "--bits", bits}, plain);
+        EXPECT_EQ(r.out, hex::Read(cipher_hex)) << line;
+        r = Morvik({"decrypt", "--form", "hex", "--key-hex", key, "--bits", bits, "--text", w[3]});
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, Stripped(plain)) << line;
+        ++count;
+    }
+    EXPECT_EQ(count, 8);
+}
+
+TEST_F(Tool, TextFormVectors) {
+    std::ifstream vec(MORVIK_TEST_DATA "/forms.vec");
+    int count = 0;
+    for (std::string line; std::getline(vec, line);) {
+        const auto w = Words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        ASSERT_EQ(w.size(), 3u) << line;
+        const std::string form = w[0].substr(0, 3), text = w[1], bytes = w[2] == "-" ? "" : hex::Read(w[2]);
+        Result r = Morvik({form, "decode", "--text", text});
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, bytes) << line;
+        if (w[0].back() != '<') {
+            r = Morvik({form, "encode"}, bytes);
+            Succeeded(r, line);
+            EXPECT_EQ(r.out, text) << line;
+        }
+        ++count;
+    }
+    EXPECT_EQ(count, 23);
+}
+
+// ---- Every form, every key source -----------------------------------------------
+
+TEST_F(Tool, EveryFormIsTheObjectsAndComesBack) {
+    const std::string key = "Morvik key\x01\xff";
+    const std::string key_hex = hex::Write(key);
+    File("key.bin", key);
+    RC2 rc2;
+    rc2.EffectiveKeyLength(77);
+    rc2.Key(key);
+    const std::vector<std::vector<std::string>> key_args = {
+        {"--key-hex", key_hex}, {"--key-file", Path("key.bin").string()}, {}};
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, std::size_t{23}, std::size_t{24}, std::size_t{25}, std::size_t{1000}, 3 * kBuffer + 5}) {
+        std::string plain = Random(length);
+        if (length > 10) plain.replace(length - 9, 9, 9, '\0');  // a tail of zeros, which decryption drops
+        File("plain", plain);
+        std::string padded = plain;
+        const std::string raw = rc2.Encrypt(padded);
+        const std::map<std::string, std::string> expected = {
+            {"raw", raw}, {"hex", rc2.ResultHex()}, {"asc", rc2.ResultAsc()}};
+        for (const auto& [form, cipher] : expected) {
+            for (std::size_t k = 0; k < key_args.size(); ++k) {
+                const std::string what = form + " " + std::to_string(length) + " key#" + std::to_string(k);
+                std::vector<std::string> args = {"encrypt", "--bits", "77", "--form", form, Path("plain").string(),
+                                                 "-o", Path("cipher").string()};
+                args.insert(args.end(), key_args[k].begin(), key_args[k].end());
+                const std::vector<std::string> env = {"MORVIK_KEY_HEX=" + key_hex};
+                Result r = Morvik(args, "", k == 2 ? env : std::vector<std::string>{});
+                Succeeded(r, what);
+                EXPECT_EQ(r.out, "") << what;
+                ASSERT_EQ(Slurp(Path("cipher")), cipher) << what;
+
+                args[0] = "decrypt";
+                args[5] = Path("cipher").string();
+                args[7] = Path("back").string();
+                r = Morvik(args, "", k == 2 ? env : std::vector<std::string>{});
+                Succeeded(r, what);
+                EXPECT_EQ(Slurp(Path("back")), Stripped(plain)) << what;
+            }
+        }
+    }
+}
+
+TEST_F(Tool, InputFromFileStdinOrTextIsTheSame) {
+    const std::string plain = "Attack at dawn, caf\xe9 \x80 5";
+    const std::string utf8 = "Attack at dawn, café € 5";
+    RC2 rc2;
+    rc2.Key("k");
+    std::string padded = plain;
+    const std::string asc = rc2.EncryptAsc(padded);
+    File("p", plain);
+    for (const auto& source : std::vector<std::vector<std::string>>{{}, {"-"}, {Path("p").string()}, {"--text", utf8}}) {
+        std::vector<std::string> args = {"encrypt", "--key", "k"};
+        args.insert(args.end(), source.begin(), source.end());
+        const Result r = Morvik(args, plain);
+        Succeeded(r, args.back());
+        EXPECT_EQ(r.out, asc) << args.back();
+    }
+    Result r = Morvik({"decrypt", "--key", "k", "--text", asc});
+    EXPECT_EQ(r.out, plain);
+    r = Morvik({"decrypt", "--key", "k", "--utf8"}, asc);
+    EXPECT_EQ(r.out, utf8);
+}
+
+TEST_F(Tool, KeyTextIsWindows1252) {
+    // G r ü ß e € in Windows-1252.
+    const Result by_text = Morvik({"encrypt", "--key", "Grüße€", "--text", "x"});
+    const Result by_hex = Morvik({"encrypt", "--key-hex", "4772FCDF6580", "--text", "x"});
+    Succeeded(by_text, "--key");
+    EXPECT_EQ(by_text.out, by_hex.out);
+    // Hex keys are read as KeyHex reads them: leniently.
+    EXPECT_EQ(Morvik({"encrypt", "--key-hex", "4772fcdf658", "--text", "x"}).out,
+              Morvik({"encrypt", "--key-hex", "4772FCDF6508", "--text", "x"}).out);
+}
+
+TEST_F(Tool, BitsTakeEffect) {
+    for (const char* bits : {"0", "1", "63", "64", "1024"}) {
+        RC2 rc2;
+        rc2.EffectiveKeyLength(std::stoi(bits));
+        rc2.Key("12345678");
+        std::string p = "abc";
+        const Result r = Morvik({"encrypt", "--bits", bits, "--key", "12345678", "--form", "hex", "--text", "abc"});
+        Succeeded(r, bits);
+        EXPECT_EQ(r.out, (rc2.Encrypt(p), rc2.ResultHex())) << bits;
+    }
+}
+
+// ---- Streams far larger than the buffers ---------------------------------------------
+
+TEST_F(Tool, LargeStreamsEqualTheInMemoryResult) {
+    RC2 rc2;
+    rc2.Key("big");
+    struct Case {
+        const char* name;
+        std::string plain;
+    };
+    std::vector<Case> cases;
+    // Zero runs that end on, just before and just after a buffer edge, and that
+    // span several buffers; a plaintext of nothing but zeros.
+    cases.push_back({"zeros to the end", Random(kBuffer - 3) + std::string(3 * kBuffer + 11, '\0')});
+    cases.push_back({"zeros then a byte", Random(2 * kBuffer + 8) + std::string(2 * kBuffer, '\0') + "z"});
+    cases.push_back({"zeros only", std::string(4 * kBuffer + 1, '\0')});
+    cases.push_back({"random", Random(5 * kBuffer + 13)});
+    for (const auto& c : cases) {
+        std::string padded = c.plain;
+        const std::string raw = rc2.Encrypt(padded);
+        File("plain", c.plain);
+        for (const auto& [form, cipher] : std::vector<std::pair<std::string, std::string>>{
+                 {"raw", raw}, {"hex", rc2.ResultHex()}, {"asc", rc2.ResultAsc()}}) {
+            Result r = Morvik({"encrypt", "--key", "big", "--form", form, Path("plain").string()});
+            Succeeded(r, c.name);
+            ASSERT_EQ(r.out.size(), cipher.size()) << c.name << " " << form;
+            EXPECT_TRUE(r.out == cipher) << c.name << " " << form;
+            // Through a pipe the tool sees pieces of whatever size the pipe gives.
+            r = Morvik({"decrypt", "--key", "big", "--form", form}, cipher);
+            Succeeded(r, c.name);
+            EXPECT_TRUE(r.out == rc2.Decrypt(raw)) << c.name << " " << form;
+        }
+    }
+}
+
+TEST_F(Tool, BlankCiphertextsGiveNothing) {
+    // Only spaces: Decrypt returns nothing, whatever the length; in hex the
+    // spaces are the digits 20, in armour the text decodes to spaces.
+    const std::string spaces(3 * kBuffer + 5, ' ');
+    std::string hex_spaces;
+    for (std::size_t i = 0; i < 2 * kBuffer + 1; ++i) hex_spaces += "20";
+    const struct {
+        const char* form;
+        std::string input;
+    } cases[] = {
+        {"raw", ""}, {"raw", spaces}, {"hex", ""}, {"hex", hex_spaces}, {"asc", ""}, {"asc", "q"},
+        {"asc", BlindAscii::Full2Asc(std::string(3 * kBuffer + 1, ' '))},
+    };
+    for (const auto& c : cases) {
+        const Result r = Morvik({"decrypt", "--key", "k", "--form", c.form}, c.input);
+        Succeeded(r, c.form);
+        EXPECT_EQ(r.out, "") << c.form << " of " << c.input.size();
+    }
+    // But a run of spaces followed by anything else is decrypted, spaces and all.
+    RC2 rc2;
+    rc2.Key("k");
+    const std::string not_blank = spaces.substr(0, 3 * kBuffer) + "12345678";
+    EXPECT_TRUE(Morvik({"decrypt", "--key", "k", "--form", "raw"}, not_blank).out == rc2.Decrypt(not_blank));
+}
+
+// ---- Errors ------------------------------------------------------------------------
+
+TEST_F(Tool, EveryErrorHasItsStatusAndOneLine) {
+    File("empty", "");
+    File("long", std::string(129, 'k'));
+    File("ok", "key");
+    File("odd", std::string(3 * kBuffer + 12, 'x'));
+    const std::string valid = BlindAscii::Full2Asc(std::string(3 * kBuffer, 'a'));
+    const std::string bad_group = valid.substr(0, 4 * 50000) + "ZZZZ" + valid.substr(4 * 50000);
+    const std::string k[] = {"--key", "k"};
+    const struct {
+        std::vector<std::string> args;
+        std::string              input;
+        int                      status;
+        std::string              message;
+    } cases[] = {
+        {{}, "", 2, "morvik: A subcommand is required"},
+        {{"encrypt", "--bogus"}, "", 2, "--bogus"},
+        {{"hex"}, "", 2, "A subcommand is required"},
+        {{"encrypt", "--form", "b64", "--key", "k"}, "", 2, "--form"},
+        {{"encrypt", "--key", "k", "--key-hex", "00"}, "", 2, "excludes"},
+        {{"encrypt", "--key", "k", "--text", "a", Path("ok").string()}, "", 2, "excludes"},
+        {{"encrypt", "--bits", "ten", "--key", "k"}, "", 2, "--bits"},
+        {{"encrypt"}, "a", 3, "morvik encrypt: no key: give --key-hex, --key or --key-file, or set MORVIK_KEY_HEX"},
+        {{"encrypt", "--key-hex", ""}, "a", 3, "--key-hex: the key has 0 bytes; a key has 1 to 128 bytes"},
+        {{"decrypt", "--key-hex", std::string(258, 'a')}, "", 3, "--key-hex: the key has more than 128 bytes"},
+        {{"encrypt", "--key-file", Path("empty").string()}, "a", 3, "the key has 0 bytes"},
+        {{"encrypt", "--key-file", Path("long").string()}, "a", 3, "the key has more than 128 bytes"},
+        {{"encrypt", "--key", "k", "--bits", "-1"}, "a", 3, "--bits -1: the effective key length must be 0 to 1024"},
+        {{"decrypt", "--key", "k", "--bits", "1025"}, "a", 3, "--bits 1025: the effective key length must be 0 to 1024"},
+        {{"encrypt", "--key-file", Path("none").string()}, "a", 4, "cannot open '" + Path("none").string() + "': No such file"},
+        {{"encrypt", "--key", "k", Path("none").string()}, "", 4, "morvik encrypt: cannot open '" + Path("none").string()},
+        {{"hex", "encode", dir_.string()}, "", 4, "morvik hex encode: cannot read '" + dir_.string() + "': Is a directory"},
+        {{"encrypt", "--key", "k", "-o", Path("no/such/dir").string()}, "a", 4, "cannot create a temporary file beside"},
+        {{"decrypt", k[0], k[1], "--form", "raw"}, std::string(12, 'x'), 5,
+         "morvik decrypt: the ciphertext is 12 bytes long, not a multiple of 8: the block at byte offset 8 has only 4 bytes"},
+        {{"decrypt", k[0], k[1], "--form", "raw", Path("odd").string()}, "", 5,
+         "is 196620 bytes long, not a multiple of 8: the block at byte offset 196616 has only 4 bytes"},
+        {{"decrypt", k[0], k[1], "--form", "hex"}, "0011223344556677\n", 5,
+         "the ciphertext read from the hex text is 9 bytes long"},
+        {{"decrypt", k[0], k[1], "--form", "asc"}, "md9J0 ", 5,
+         "the ciphertext decoded from the armoured text is 6 bytes long"},
+        {{"decrypt", k[0], k[1]}, "md9J", 6, "morvik decrypt: armoured text: the tail mark 'J' (character 4) has the value 45; a tail mark must be 0 to 4"},
+        {{"asc", "decode"}, "ZZZZ0", 5, "group 1 (characters 1 to 4: 'Z' 'Z' 'Z' 'Z') is too large for the 3 bytes"},
+        {{"asc", "decode"}, bad_group, 5, "group 50001 (characters 200001 to 200004: 'Z' 'Z' 'Z' 'Z') is above 16777215"},
+        // A line break after the tail mark becomes the tail mark, and the old
+        // mark a final group of three bytes.
+        {{"decrypt", k[0], k[1]}, valid + "\n", 5, "decoded from the armoured text is 196611 bytes long"},
+        {{"asc", "decode", "--text", "ab c"}, "", 6, "the tail mark 'c' (character 4) has the value 12"},
+        {{"encrypt", "--key", "中"}, "", 6, "morvik encrypt: --key: character 1 (U+4E2D) has no Windows-1252 byte"},
+        {{"hex", "encode", "--text", "ab\xe2\x82"}, "", 6, "--text: malformed UTF-8 at byte offset 2"},
+        {{"encrypt", "--key", "k", "--text", "Ωmega"}, "", 6, "--text: character 1 (U+03A9) has no Windows-1252 byte"},
+    };
+    for (const auto& c : cases) {
+        std::string what;
+        for (const auto& a : c.args) what += a.substr(0, 40) + " ";
+        const Result r = Morvik(c.args, c.input);
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << what << "\n" << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << what << ": one line, ending in a line break\n" << r.err;
+        EXPECT_EQ(r.err.rfind("morvik", 0), 0u) << what;
+    }
+}
+
+// Devices are written, never replaced; a link keeps pointing at the new file.
+TEST_F(Tool, SpecialTargetsAreWrittenInPlace) {
+    Result r = Morvik({"hex", "encode", "-o", "/dev/null"}, "abc");
+    Succeeded(r, "/dev/null");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    if (fs::is_character_file("/dev/full")) {
+        r = Morvik({"hex", "encode", "-o", "/dev/full"}, "abc");
+        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.err, "morvik hex encode: cannot write '/dev/full': No space left on device\n");
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+    File("real", "old");
+    fs::create_symlink("real", Path("link"));
+    r = Morvik({"hex", "encode", "-o", Path("link").string()}, "abc");
+    Succeeded(r, "link");
+    EXPECT_TRUE(fs::is_symlink(Path("link")));
+    EXPECT_EQ(Slurp(Path("real")), "616263");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"link", "real"}));
+}
+
+// ---- Output files ------------------------------------------------------------
+
+TEST_F(Tool, FailureLeavesNoFileBehindAndTheOldOneWhole) {
+    RC2 rc2;
+    rc2.Key("k");
+    std::string plain = Random(3 * kBuffer);
+    const std::string cipher = rc2.Encrypt(plain);
+    File("bad", cipher + "xyz");  // fails only at its very end, after megabytes of output
+    Result r = Morvik({"decrypt", "--key", "k", "--form", "raw", Path("bad").string(), "-o", Path("out").string()});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"bad"});
+
+    File("out", "precious");
+    ::chmod(Path("out").c_str(), 0640);
+    r = Morvik({"decrypt", "--key", "k", "--form", "raw", Path("bad").string(), "-o", Path("out").string()});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(Slurp(Path("out")), "precious");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad", "out"}));
+
+    // Success replaces it and keeps its mode; the output may be the input.
+    File("c", cipher);
+    r = Morvik({"decrypt", "--key", "k", "--form", "raw", Path("c").string(), "-o", Path("out").string()});
+    Succeeded(r, "replace");
+    EXPECT_TRUE(Slurp(Path("out")) == rc2.Decrypt(cipher));
+    EXPECT_EQ(fs::status(Path("out")).permissions(), fs::perms(0640));
+    r = Morvik({"decrypt", "--key", "k", "--form", "raw", Path("c").string(), "-o", Path("c").string()});
+    Succeeded(r, "in place");
+    EXPECT_TRUE(Slurp(Path("c")) == rc2.Decrypt(cipher));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad", "c", "out"}));
+}
+
+TEST_F(Tool, InterruptedRunLeavesNoFileBehind) {
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+    const pid_t pid = Start({"encrypt", "--key", "k", "-o", Path("out").string()}, pipe_fds[0]);
+    ::close(pipe_fds[0]);
+    const int w = pipe_fds[1];
+    const std::string some(kBuffer, 'a');
+    ASSERT_EQ(::write(w, some.data(), some.size()), static_cast<ssize_t>(some.size()));
+    // Wait until the temporary file exists, so the signal comes mid-run.
+    for (int i = 0; i < 500 && Listing().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Listing().size(), 1u);
+    ::kill(pid, SIGTERM);
+    const Result r = Wait(pid);
+    ::close(w);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(Listing(), std::vector<std::string>{});
+}
+
+// ---- Help ----------------------------------------------------------------------
+
+TEST_F(Tool, EveryCommandHasHelpWithExamples) {
+    for (const auto& command : std::vector<std::vector<std::string>>{
+             {}, {"encrypt"}, {"decrypt"}, {"hex"}, {"hex", "encode"}, {"hex", "decode"}, {"asc"}, {"asc", "encode"},
+             {"asc", "decode"}}) {
+        auto args = command;
+        args.push_back("--help");
+        const Result r = Morvik(args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_NE(r.out.find("Examples:"), std::string::npos) << args[0];
+        EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << args[0];
+    }
+    const Result r = Morvik({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("morvik ", 0), 0u);
+}
+
+}  // namespace
