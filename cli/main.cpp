@@ -56,6 +56,7 @@ forms end with a line break only when written to a terminal.
 
 Examples:
   morvik encrypt --key-hex 88BCA90E90875A7F --bits 64 --form hex --text abc
+                                                          (03272B80B524F109)
   printf %s 'my key' > key.bin
   morvik encrypt --key-file key.bin report.pdf -o report.asc
   tar c docs | MORVIK_KEY_HEX=00112233 morvik encrypt --form raw > docs.rc2)";
@@ -70,7 +71,7 @@ of it, as it would be for the object (write texts with printf %s, not echo).
 
 Examples:
   morvik decrypt --key-file key.bin report.asc -o report.pdf
-  morvik decrypt --key-hex 88BCA90E90875A7F --bits 64 --form hex --text 2A7A1E2EA6B3B0F8
+  morvik decrypt --key-hex 88BCA90E90875A7F --bits 64 --form hex --text 03272B80B524F109
   morvik decrypt --key 'Grüße' --utf8 note.asc)";
 
 constexpr const char* kKeyHelp = R"(
@@ -118,23 +119,23 @@ struct KeyOptions {
 
 void AddIo(CLI::App& cmd, IoOptions& io, const char* input_what) {
     auto* input = cmd.add_option("input", io.input, std::string(input_what) + "; standard input if absent or -")
-                      ->type_name("FILE");
+                      ->option_text("FILE");
     cmd.add_option("--text", io.text, "take the input from TEXT (UTF-8, converted to Windows-1252) instead")
-        ->type_name("TEXT")
+        ->option_text("TEXT")
         ->excludes(input);
     cmd.add_option("-o,--output", io.output, "write to FILE (replaced only on success) instead of standard output")
-        ->type_name("FILE");
+        ->option_text("FILE");
     cmd.add_flag("--no-progress", io.no_progress, "no progress line, even on a terminal");
 }
 
 void AddKey(CLI::App& cmd, KeyOptions& k) {
-    k.hex_opt  = cmd.add_option("--key-hex", k.hex, "the key as hex text")->type_name("HEX");
-    k.text_opt = cmd.add_option("--key", k.text, "the key as text, converted to Windows-1252")->type_name("TEXT");
-    k.file_opt = cmd.add_option("--key-file", k.file, "the key: the raw bytes of FILE")->type_name("FILE");
+    k.hex_opt  = cmd.add_option("--key-hex", k.hex, "the key as hex text")->option_text("HEX");
+    k.text_opt = cmd.add_option("--key", k.text, "the key as text, converted to Windows-1252")->option_text("TEXT");
+    k.file_opt = cmd.add_option("--key-file", k.file, "the key: the raw bytes of FILE")->option_text("FILE");
     k.hex_opt->excludes(k.text_opt)->excludes(k.file_opt);
     k.text_opt->excludes(k.file_opt);
     cmd.add_option("--bits", k.bits, "effective key length in bits, 0 to 1024 (default 0: the key's length)")
-        ->type_name("N");
+        ->option_text("N");
 }
 
 // Command-line text becomes bytes the way a Western Windows client's string
@@ -293,7 +294,7 @@ int Main(int argc, char** argv) {
     const std::map<std::string, Form> forms{{"raw", Form::Raw}, {"hex", Form::Hex}, {"asc", Form::Asc}};
     const auto add_form = [&](CLI::App& cmd, const char* what) {
         cmd.add_option("--form", form_name, std::string(what) + ": raw, hex or asc (default asc)")
-            ->type_name("FORM")
+            ->option_text("raw|hex|asc")
             ->check(CLI::IsMember({"raw", "hex", "asc"}));
     };
 
