@@ -1,10 +1,12 @@
 #include "cli/io.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,8 @@ Failure IoFailure(const std::string& what) { return Failure(Exit::Io, what + ": 
 // The temporary file of the run, so that a signal can remove it. Only one
 // Output writes a file at a time.
 char g_temp[4096];
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[std::size(kSignals)];
 
 extern "C" void RemoveTempAndDie(int sig) {
     if (g_temp[0] != '\0') ::unlink(g_temp);
@@ -29,14 +33,22 @@ extern "C" void RemoveTempAndDie(int sig) {
     std::raise(sig);
 }
 
+// A signal that the caller ignores (as a shell does for background jobs)
+// stays ignored.
 void WatchSignals(const std::string& temp) {
     if (temp.size() >= sizeof g_temp) return;
     std::memcpy(g_temp, temp.c_str(), temp.size() + 1);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, RemoveTempAndDie);
+    struct sigaction remove {};
+    remove.sa_handler = RemoveTempAndDie;
+    sigemptyset(&remove.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], nullptr, &g_previous[i]);
+        if (g_previous[i].sa_handler != SIG_IGN) ::sigaction(kSignals[i], &remove, nullptr);
+    }
 }
 
 void ForgetSignals() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
     g_temp[0] = '\0';
 }
 

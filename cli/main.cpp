@@ -184,7 +184,7 @@ std::string ReadKeyFile(const std::string& path) {
 
 // The object ignores a key of a bad length and keeps the previous one; the
 // tool has no previous key, so it refuses instead.
-void SetKey(RC2& rc2, const KeyOptions& k) {
+void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
     if (k.bits < RC2::kMinEffectiveBits || k.bits > RC2::kMaxEffectiveBits)
         throw Failure(Exit::Key, "--bits " + std::to_string(k.bits) + ": the effective key length must be 0 to 1024");
     std::string key, source;
@@ -193,6 +193,8 @@ void SetKey(RC2& rc2, const KeyOptions& k) {
     } else if (k.text_opt->count() > 0) {
         key = TextArgument(k.text, "--key"), source = "--key";
     } else if (k.file_opt->count() > 0) {
+        if (k.file == "-" && reads_stdin)
+            throw Failure(Exit::Usage, "--key-file -: standard input cannot hold both the key and the input");
         key = ReadKeyFile(k.file), source = "--key-file '" + k.file + "'";
     } else if (const char* env = std::getenv("MORVIK_KEY_HEX")) {
         key = hex::Read(env), source = "MORVIK_KEY_HEX";
@@ -243,7 +245,7 @@ private:
 
 void Encrypt(const IoOptions& io, const KeyOptions& k, Form form) {
     RC2 rc2;
-    SetKey(rc2, k);
+    SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
     Input in = OpenInput(io);
     Output out(io.output);
     Chain chain(out);
@@ -256,7 +258,7 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form) {
 
 void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
     RC2 rc2;
-    SetKey(rc2, k);
+    SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
     Input in = OpenInput(io);
     Output out(io.output);
     Chain chain(out);
