@@ -9,8 +9,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   # peers for differential tests and benchmarks
   libssl-dev openssl nettle-dev libgcrypt20-dev
-  # peak memory of the command-line tool (cli/tests/peak_memory.sh)
-  time
+  # the command-line tool's man page, and its peak-memory script
+  help2man time
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32 wine64 libwine-dev
