@@ -96,7 +96,7 @@ Input Input::Text(std::string bytes) {
 
 Input::Input(Input&& other) noexcept
     : fd_(other.fd_), owned_(other.owned_), name_(std::move(other.name_)), buffer_(std::move(other.buffer_)),
-      size_(other.size_), offset_(other.offset_), text_(other.text_), done_(other.done_) {
+      size_(other.size_), offset_(other.offset_), text_(other.text_), done_(other.done_), last_(other.last_) {
     other.owned_ = false;
 }
 
@@ -108,12 +108,14 @@ std::string_view Input::Next() {
     if (done_) return {};
     if (text_) {
         done_ = true;
+        if (!buffer_.empty()) last_ = buffer_.back();
         return buffer_;
     }
     for (;;) {
         const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
         if (n > 0) {
             offset_ += static_cast<std::uint64_t>(n);
+            last_ = buffer_[static_cast<std::size_t>(n) - 1];
             return std::string_view(buffer_.data(), static_cast<std::size_t>(n));
         }
         if (n == 0) {

@@ -27,6 +27,8 @@ public:
     // The size when it is known in advance (a regular file or a text).
     std::optional<std::uint64_t> Size() const { return size_; }
     const std::string& Name() const { return name_; }
+    // Whether the input read so far ends with '\n' or '\r'.
+    bool EndsWithLineBreak() const { return last_ == '\n' || last_ == '\r'; }
 
 private:
     Input() = default;
@@ -39,6 +41,7 @@ private:
     std::uint64_t                 offset_ = 0;
     bool                          text_ = false;
     bool                          done_ = false;
+    char                          last_ = '\0';
 };
 
 // Standard output, or a file that appears only when the whole output is

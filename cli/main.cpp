@@ -77,7 +77,8 @@ Examples:
 constexpr const char* kKeyHelp = R"(
 Key (exactly one; 1 to 128 bytes):
   --key-hex HEX, --key TEXT, --key-file FILE, or the environment variable
-  MORVIK_KEY_HEX, which keeps the key out of process listings. --bits sets the
+  MORVIK_KEY_HEX (used when no key option is given), which keeps the key out
+  of process listings. --bits sets the
   effective key length (0 means the key's own length in bits) before the key
   is set.)";
 
@@ -269,7 +270,13 @@ void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
     chain.Prepend<DecryptStage>(rc2, what);
     if (form == Form::Hex) chain.Prepend<HexReadStage>();
     if (form == Form::Asc) chain.Prepend<AscDecodeStage>();
-    Pump(in, chain.Head(), io, "decrypting");
+    try {
+        Pump(in, chain.Head(), io, "decrypting");
+    } catch (const Failure& f) {
+        // The usual cause of a ciphertext text that reads to a bad length.
+        if (form == Form::Raw || f.status() != Exit::Invalid || !in.EndsWithLineBreak()) throw;
+        throw Failure(f.status(), std::string(f.what()) + " (the text ends with a line break, which counts as part of it)");
+    }
 }
 
 void Codec(const IoOptions& io, Form form, bool encode) {

@@ -137,7 +137,7 @@ void DecryptStage::Finish() {
         throw Failure(Exit::Invalid, what_ + " is " + std::to_string(length_) +
                                          " bytes long, not a multiple of 8: the block at byte offset " +
                                          std::to_string(length_ - carry_.size()) + " has only " +
-                                         std::to_string(carry_.size()) + " bytes");
+                                         std::to_string(carry_.size()) + (carry_.size() == 1 ? " byte" : " bytes"));
     }
     zeros_ = 0;
     next_.Finish();

@@ -381,7 +381,8 @@ TEST_F(Tool, EveryErrorHasItsStatusAndOneLine) {
         {{"decrypt", k[0], k[1], "--form", "raw", Path("odd").string()}, "", 5,
          "is 196620 bytes long, not a multiple of 8: the block at byte offset 196616 has only 4 bytes"},
         {{"decrypt", k[0], k[1], "--form", "hex"}, "0011223344556677\n", 5,
-         "the ciphertext read from the hex text is 9 bytes long"},
+         "the ciphertext read from the hex text is 9 bytes long, not a multiple of 8: the block at byte offset 8 "
+         "has only 1 byte (the text ends with a line break, which counts as part of it)"},
         {{"decrypt", k[0], k[1], "--form", "asc"}, "md9J0 ", 5,
          "the ciphertext decoded from the armoured text is 6 bytes long"},
         {{"decrypt", k[0], k[1]}, "md9J", 6, "morvik decrypt: armoured text: the tail mark 'J' (character 4) has the value 45; a tail mark must be 0 to 4"},
