@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iterator>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "cli/failure.h"
 
