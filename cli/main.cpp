@@ -345,7 +345,13 @@ int Main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << prefix << e.what() << " (see morvik --help)\n";
+        // Name the command whose arguments went wrong, as far as it was read.
+        std::string command = "morvik";
+        for (const CLI::App* at = &app; !at->get_subcommands().empty();) {
+            at = at->get_subcommands().front();
+            command += " " + at->get_name();
+        }
+        std::cerr << command << ": " << e.what() << " (see " << command << " --help)\n";
         return static_cast<int>(Exit::Usage);
     }
 

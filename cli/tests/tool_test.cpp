@@ -374,8 +374,8 @@ TEST_F(Tool, EveryErrorHasItsStatusAndOneLine) {
         std::string              message;
     } cases[] = {
         {{}, "", 2, "morvik: A subcommand is required"},
-        {{"encrypt", "--bogus"}, "", 2, "--bogus"},
-        {{"hex"}, "", 2, "A subcommand is required"},
+        {{"encrypt", "--bogus"}, "", 2, "morvik encrypt: The following argument was not expected: --bogus"},
+        {{"hex"}, "", 2, "morvik hex: A subcommand is required (see morvik hex --help)"},
         {{"encrypt", "--form", "b64", "--key", "k"}, "", 2, "--form"},
         {{"encrypt", "--key", "k", "--key-hex", "00"}, "", 2, "excludes"},
         {{"encrypt", "--key-file", "-"}, "abc", 2, "--key-file -: standard input cannot hold both the key and the input"},
