@@ -158,13 +158,21 @@ Output::Output(const std::string& path) {
         throw IoFailure("cannot write " + name_);
     }
     temp_ = dir + "." + base + ".morvik-XXXXXX";
+    // No signal may come between creating the file and learning its name.
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (int sig : kSignals) sigaddset(&block, sig);
+    ::sigprocmask(SIG_BLOCK, &block, &old);
     fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+    const int error = errno;
+    if (fd_ >= 0) WatchSignals(temp_);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
         temp_.clear();
+        errno = error;
         throw IoFailure("cannot create a temporary file beside " + name_);
     }
     path_ = target;
-    WatchSignals(temp_);
     // The finished file gets the mode an ordinary new file would get, or keeps
     // the mode of the file it replaces.
     const mode_t mode = exists ? (st.st_mode & 07777) : CreationMode();
