@@ -2,12 +2,16 @@
 // Morvik.RC2 automation object: raw bytes, hex text and armoured text.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cipher/hex.h"
