@@ -38,6 +38,26 @@ TEST(KnownAnswer, Rfc2268) {
     }
 }
 
+// Whole messages; the command-line tool and the COM server run the same file.
+TEST(KnownAnswer, Messages) {
+    const auto cases = ReadVec("messages.vec");
+    ASSERT_GE(cases.size(), 16u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Trace(c));
+        ASSERT_EQ(c.fields.size(), 5u);
+        auto field = [](const std::string& f) { return f == "-" ? std::string() : f; };
+        RC2 rc2;
+        rc2.EffectiveKeyLength(std::stoi(c.fields[1]));
+        rc2.KeyHex(c.fields[0]);
+        std::string plain = Unhex(c.fields[2]);
+        const std::string stripped = plain.substr(0, plain.find_last_not_of('\0') + 1);
+        EXPECT_EQ(rc2.EncryptAsc(plain), field(c.fields[4]));
+        EXPECT_EQ(rc2.ResultHex(), field(c.fields[3]));
+        EXPECT_EQ(rc2.DecryptHex(field(c.fields[3])), stripped);
+        EXPECT_EQ(rc2.DecryptAsc(field(c.fields[4])), stripped);
+    }
+}
+
 TEST(KnownAnswer, Armour) {
     int seen = 0;
     for (const auto& c : ReadVec("armour.vec")) {

@@ -152,7 +152,7 @@ void Succeeded(const Result& r, const std::string& what) {
 // ---- Known answers ------------------------------------------------------------
 
 TEST_F(Tool, Rfc2268Vectors) {
-    std::ifstream vec(MORVIK_TEST_DATA "/rfc2268.vec");
+    std::ifstream vec(MORVIK_SHARED_DATA "/rfc2268.vec");
     int count = 0;
     for (std::string line; std::getline(vec, line);) {
         const auto w = Words(line);
@@ -170,6 +170,32 @@ TEST_F(Tool, Rfc2268Vectors) {
         ++count;
     }
     EXPECT_EQ(count, 8);
+}
+
+// Whole messages whose ciphertexts came from OpenSSL; the COM server's client
+// runs the same file.
+TEST_F(Tool, MessageVectors) {
+    std::ifstream vec(MORVIK_SHARED_DATA "/messages.vec");
+    int count = 0;
+    for (std::string line; std::getline(vec, line);) {
+        const auto w = Words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        ASSERT_EQ(w.size(), 5u) << line;
+        auto field = [](const std::string& f) { return f == "-" ? std::string() : f; };
+        const std::string key = w[0], bits = w[1], plain = hex::Read(field(w[2]));
+        const std::string cipher_hex = field(w[3]), cipher_asc = field(w[4]);
+        Result r = Morvik({"encrypt", "--form", "hex", "--key-hex", key, "--bits", bits}, plain);
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, cipher_hex) << line;
+        r = Morvik({"encrypt", "--form", "asc", "--key-hex", key, "--bits", bits}, plain);
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, cipher_asc) << line;
+        r = Morvik({"decrypt", "--form", "asc", "--key-hex", key, "--bits", bits}, cipher_asc);
+        Succeeded(r, line);
+        EXPECT_EQ(r.out, Stripped(plain)) << line;
+        ++count;
+    }
+    EXPECT_GE(count, 16);
 }
 
 TEST_F(Tool, TextFormVectors) {

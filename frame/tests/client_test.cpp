@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -196,6 +198,41 @@ TEST(Client, HexMembersMeetTheRfcVectors) {
         Call(rc2.get(), &_RC2::DecryptHex, v.cipher);
         EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), v.plain_stripped);
     }
+}
+
+// Whole messages from the project's shared vectors (ciphertexts from OpenSSL);
+// the library's own tests and the command-line tool's run the same file.
+TEST(Client, SharedMessageVectors) {
+    std::ifstream vec(MORVIK_SHARED_DATA "/messages.vec");
+    ASSERT_TRUE(vec.good()) << MORVIK_SHARED_DATA "/messages.vec";
+    auto wide = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };
+    int count = 0;
+    for (std::string line; std::getline(vec, line);) {
+        std::istringstream words(line);
+        std::string key, bits, plain, hex, asc;
+        if (!(words >> key) || key[0] == '#') continue;
+        ASSERT_TRUE(words >> bits >> plain >> hex >> asc) << line;
+        for (std::string* f : {&plain, &hex, &asc})
+            if (*f == "-") f->clear();
+        std::string upper = plain;
+        for (auto& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        while (upper.size() >= 2 && upper.compare(upper.size() - 2, 2, "00") == 0) upper.resize(upper.size() - 2);
+        SCOPED_TRACE(line);
+
+        auto rc2 = Create();
+        SetBits(rc2.get(), std::stol(bits));
+        Bstr k(wide(key));
+        ASSERT_EQ(rc2->put_KeyHex(k.inout()), S_OK);
+        Call(rc2.get(), &_RC2::EncryptHex, wide(plain));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(hex));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultAsc), wide(asc));
+        Call(rc2.get(), &_RC2::DecryptAsc, wide(asc));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(upper));
+        Call(rc2.get(), &_RC2::DecryptHex, wide(hex));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(upper));
+        ++count;
+    }
+    EXPECT_GE(count, 16);
 }
 
 struct TextVector {
