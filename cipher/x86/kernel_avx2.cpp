@@ -1,7 +1,8 @@
 // The AVX2 kernel: 16 blocks in the sixteen 16-bit lanes of four registers
-// (one register per block word), two such groups interleaved on x86_64 so that
-// the long dependency chain of the mixing steps of one group hides behind the
-// other. A remainder of 8 blocks runs the same code on 128-bit registers.
+// (one register per block word), up to four such groups interleaved on x86_64
+// so that the long dependency chain of the mixing steps of one group hides
+// behind the others. A remainder of 8 blocks runs the same code on 128-bit
+// registers.
 #include "cipher/x86/kernels.h"
 
 #if MORVIK_X86_KERNELS
@@ -188,35 +189,43 @@ template <int G, class V> MORVIK_AVX2_INLINE void DecryptPass(const Keys<V>& key
     MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) StoreGroup(s[i], out + i * 4 * sizeof(V));
 }
 
-// Two groups need eight state registers besides the temporaries: worth it
-// with sixteen vector registers, not with the eight of 32-bit code.
-constexpr int kGroupsInFlight = sizeof(void*) == 8 ? 2 : 1;
+template <bool Encrypting, int G, class V> MORVIK_AVX2_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std::uint8_t*& out) {
+    if constexpr (Encrypting) EncryptPass<G>(keys, in, out);
+    else DecryptPass<G>(keys, in, out);
+    in += G * 4 * sizeof(V);
+    out += G * 4 * sizeof(V);
+}
+
+// Four groups in flight (64 blocks) keep the mixing chains from stalling the
+// 64-bit processor, though their words no longer all fit in registers; the
+// eight registers of 32-bit code hold one group at best.
+constexpr int kGroupsInFlight = sizeof(void*) == 8 ? 4 : 1;
 
 template <bool Encrypting> MORVIK_AVX2 void Run(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) {
     constexpr std::size_t kWide = 16, kNarrow = 8;
     if (blocks >= kWide) {
         Keys<__m256i> keys;
         PrepareKeys(ks, keys);
-        for (; blocks >= kGroupsInFlight * kWide; blocks -= kGroupsInFlight * kWide) {
-            if constexpr (Encrypting) EncryptPass<kGroupsInFlight>(keys, in, out);
-            else DecryptPass<kGroupsInFlight>(keys, in, out);
-            in += kGroupsInFlight * kWide * 8;
-            out += kGroupsInFlight * kWide * 8;
+        for (; blocks >= kGroupsInFlight * kWide; blocks -= kGroupsInFlight * kWide)
+            Pass<Encrypting, kGroupsInFlight>(keys, in, out);
+        if constexpr (kGroupsInFlight > 2) {
+            if (blocks >= 2 * kWide) {
+                Pass<Encrypting, 2>(keys, in, out);
+                blocks -= 2 * kWide;
+            }
         }
-        if (blocks >= kWide) {
-            if constexpr (Encrypting) EncryptPass<1>(keys, in, out);
-            else DecryptPass<1>(keys, in, out);
-            blocks -= kWide;
-            in += kWide * 8;
-            out += kWide * 8;
+        if constexpr (kGroupsInFlight > 1) {
+            if (blocks >= kWide) {
+                Pass<Encrypting, 1>(keys, in, out);
+                blocks -= kWide;
+            }
         }
         WipeKeys(&keys, sizeof keys);
     }
     if (blocks >= kNarrow) {
         Keys<__m128i> keys;
         PrepareKeys(ks, keys);
-        if constexpr (Encrypting) EncryptPass<1>(keys, in, out);
-        else DecryptPass<1>(keys, in, out);
+        Pass<Encrypting, 1>(keys, in, out);
         WipeKeys(&keys, sizeof keys);
     }
 }

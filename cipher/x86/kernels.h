@@ -40,7 +40,8 @@ bool HasAVX2() noexcept;
 void EncryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 void DecryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 
-// 32 blocks per pass while they last, then 16, then 8 (in 128-bit registers).
+// 64 blocks per pass while they last (16 in 32-bit code), then 32, 16, and 8
+// (in 128-bit registers).
 void EncryptAVX2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 void DecryptAVX2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 
