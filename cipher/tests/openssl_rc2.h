@@ -36,6 +36,14 @@ public:
     OpenSslRc2(const OpenSslRc2&)            = delete;
     OpenSslRc2& operator=(const OpenSslRc2&) = delete;
 
+    // A new key under the same effective length and direction.
+    void Rekey(std::string_view key) {
+        if (static_cast<std::size_t>(EVP_CIPHER_CTX_get_key_length(ctx_)) != key.size() ||
+            EVP_CipherInit_ex2(ctx_, nullptr, reinterpret_cast<const unsigned char*>(key.data()), nullptr, -1,
+                               nullptr) != 1)
+            throw std::runtime_error("OpenSSL refused the RC2 key");
+    }
+
     // Whole blocks only.
     void Blocks(const std::uint8_t* in, std::uint8_t* out, std::size_t bytes) {
         int written = 0;

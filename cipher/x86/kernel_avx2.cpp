@@ -75,13 +75,29 @@ template <> MORVIK_AVX2_INLINE __m128i KeyTable<__m128i>(const std::uint16_t* wo
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
 }
 
-template <class V> struct Keys {
-    V word[64];   // K[j] in every lane
-    V table[8];   // K as eight byte-shuffle tables of eight words
+// The key as the kernel reads it: K[j] in every lane for the mixing steps,
+// and eight byte-shuffle tables of eight words each for the mashing lookup.
+// Long runs broadcast the 64 words once; a single pass broadcasts each word
+// as it goes, so that a short message pays for no setup.
+template <class V> struct BroadcastKeys {
+    V word[64];
+    V table[8];
+    MORVIK_AVX2_INLINE V Word(int j) const { return word[j]; }
 };
 
-template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, Keys<V>& keys) {
+template <class V> struct DirectKeys {
+    const std::uint16_t* K;
+    V table[8];
+    MORVIK_AVX2_INLINE V Word(int j) const { return Splat<V>(K[j]); }
+};
+
+template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, BroadcastKeys<V>& keys) {
     for (int j = 0; j < 64; ++j) keys.word[j] = Splat<V>(ks.K[j]);
+    for (int t = 0; t < 8; ++t) keys.table[t] = KeyTable<V>(ks.K + 8 * t);
+}
+
+template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, DirectKeys<V>& keys) {
+    keys.K = ks.K;
     for (int t = 0; t < 8; ++t) keys.table[t] = KeyTable<V>(ks.K + 8 * t);
 }
 
@@ -139,18 +155,18 @@ template <class V> MORVIK_AVX2_INLINE void StoreGroup(const Group<V>& g, std::ui
 // chains are in flight. The loops over groups must unroll, or the groups'
 // words would live in memory instead of registers.
 #define MORVIK_EACH_GROUP _Pragma("GCC unroll 4")
-template <int G, class V> MORVIK_AVX2_INLINE void MixRound(Group<V> (&s)[G], const V* k) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Mix<1>(g.r0, k[0], g.r3, g.r2, g.r1);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Mix<2>(g.r1, k[1], g.r0, g.r3, g.r2);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Mix<3>(g.r2, k[2], g.r1, g.r0, g.r3);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Mix<5>(g.r3, k[3], g.r2, g.r1, g.r0);
+template <int G, class V, class Keys> MORVIK_AVX2_INLINE void MixRound(Group<V> (&s)[G], const Keys& keys, int j) {
+    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Mix<1>(g.r0, keys.Word(j), g.r3, g.r2, g.r1);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Mix<2>(g.r1, keys.Word(j + 1), g.r0, g.r3, g.r2);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Mix<3>(g.r2, keys.Word(j + 2), g.r1, g.r0, g.r3);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Mix<5>(g.r3, keys.Word(j + 3), g.r2, g.r1, g.r0);
 }
 
-template <int G, class V> MORVIK_AVX2_INLINE void UnmixRound(Group<V> (&s)[G], const V* k) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Unmix<5>(g.r3, k[3], g.r2, g.r1, g.r0);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Unmix<3>(g.r2, k[2], g.r1, g.r0, g.r3);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Unmix<2>(g.r1, k[1], g.r0, g.r3, g.r2);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Unmix<1>(g.r0, k[0], g.r3, g.r2, g.r1);
+template <int G, class V, class Keys> MORVIK_AVX2_INLINE void UnmixRound(Group<V> (&s)[G], const Keys& keys, int j) {
+    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Unmix<5>(g.r3, keys.Word(j + 3), g.r2, g.r1, g.r0);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Unmix<3>(g.r2, keys.Word(j + 2), g.r1, g.r0, g.r3);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Unmix<2>(g.r1, keys.Word(j + 1), g.r0, g.r3, g.r2);
+    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Unmix<1>(g.r0, keys.Word(j), g.r3, g.r2, g.r1);
 }
 
 template <int G, class V> MORVIK_AVX2_INLINE void MashRound(Group<V> (&s)[G], const V* table) {
@@ -167,31 +183,32 @@ template <int G, class V> MORVIK_AVX2_INLINE void UnmashRound(Group<V> (&s)[G], 
     MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Sub(g.r0, LookupKey(table, g.r3));
 }
 
-template <int G, class V> MORVIK_AVX2_INLINE void EncryptPass(const Keys<V>& keys, const std::uint8_t* in, std::uint8_t* out) {
+template <int G, class V, class Keys> MORVIK_AVX2_INLINE void EncryptPass(const Keys& keys, const std::uint8_t* in, std::uint8_t* out) {
     Group<V> s[G];
     MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) s[i] = LoadGroup<V>(in + i * 4 * sizeof(V));
-    for (int round = 0; round < 5; ++round) MixRound(s, keys.word + 4 * round);
+    for (int round = 0; round < 5; ++round) MixRound(s, keys, 4 * round);
     MashRound(s, keys.table);
-    for (int round = 5; round < 11; ++round) MixRound(s, keys.word + 4 * round);
+    for (int round = 5; round < 11; ++round) MixRound(s, keys, 4 * round);
     MashRound(s, keys.table);
-    for (int round = 11; round < 16; ++round) MixRound(s, keys.word + 4 * round);
+    for (int round = 11; round < 16; ++round) MixRound(s, keys, 4 * round);
     MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) StoreGroup(s[i], out + i * 4 * sizeof(V));
 }
 
-template <int G, class V> MORVIK_AVX2_INLINE void DecryptPass(const Keys<V>& keys, const std::uint8_t* in, std::uint8_t* out) {
+template <int G, class V, class Keys> MORVIK_AVX2_INLINE void DecryptPass(const Keys& keys, const std::uint8_t* in, std::uint8_t* out) {
     Group<V> s[G];
     MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) s[i] = LoadGroup<V>(in + i * 4 * sizeof(V));
-    for (int round = 15; round >= 11; --round) UnmixRound(s, keys.word + 4 * round);
+    for (int round = 15; round >= 11; --round) UnmixRound(s, keys, 4 * round);
     UnmashRound(s, keys.table);
-    for (int round = 10; round >= 5; --round) UnmixRound(s, keys.word + 4 * round);
+    for (int round = 10; round >= 5; --round) UnmixRound(s, keys, 4 * round);
     UnmashRound(s, keys.table);
-    for (int round = 4; round >= 0; --round) UnmixRound(s, keys.word + 4 * round);
+    for (int round = 4; round >= 0; --round) UnmixRound(s, keys, 4 * round);
     MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) StoreGroup(s[i], out + i * 4 * sizeof(V));
 }
 
-template <bool Encrypting, int G, class V> MORVIK_AVX2_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std::uint8_t*& out) {
-    if constexpr (Encrypting) EncryptPass<G>(keys, in, out);
-    else DecryptPass<G>(keys, in, out);
+template <bool Encrypting, int G, class V, template <class> class Keys>
+MORVIK_AVX2_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std::uint8_t*& out) {
+    if constexpr (Encrypting) EncryptPass<G, V>(keys, in, out);
+    else DecryptPass<G, V>(keys, in, out);
     in += G * 4 * sizeof(V);
     out += G * 4 * sizeof(V);
 }
@@ -204,7 +221,7 @@ constexpr int kGroupsInFlight = sizeof(void*) == 8 ? 4 : 1;
 template <bool Encrypting> MORVIK_AVX2 void Run(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) {
     constexpr std::size_t kWide = 16, kNarrow = 8;
     if (blocks >= kWide) {
-        Keys<__m256i> keys;
+        BroadcastKeys<__m256i> keys;
         PrepareKeys(ks, keys);
         for (; blocks >= kGroupsInFlight * kWide; blocks -= kGroupsInFlight * kWide)
             Pass<Encrypting, kGroupsInFlight>(keys, in, out);
@@ -223,7 +240,7 @@ template <bool Encrypting> MORVIK_AVX2 void Run(const KeySchedule& ks, const std
         WipeKeys(&keys, sizeof keys);
     }
     if (blocks >= kNarrow) {
-        Keys<__m128i> keys;
+        DirectKeys<__m128i> keys;
         PrepareKeys(ks, keys);
         Pass<Encrypting, 1>(keys, in, out);
         WipeKeys(&keys, sizeof keys);
