@@ -22,3 +22,8 @@ ctest --preset sanitizers -j "$jobs"
 
 run_preset mingw-x86
 run_preset mingw-x64
+
+# The kernels' self-check in the 64-bit Windows build, under Wine. (The 32-bit
+# build's needs a host that can run 32-bit Wine.)
+ctest --test-dir build/mingw-x64 --output-on-failure
+WINEPREFIX="$PWD/build/mingw-x64/.wine-tests" wineserver -k || true

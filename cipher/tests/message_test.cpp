@@ -1,0 +1,97 @@
+// The message members that write straight into the last result or work in
+// place on their own buffer must behave as the plain composition of Encrypt,
+// Decrypt and the codecs, failures included.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+
+#include "armour/blind_ascii.h"
+#include "cipher/rc2.h"
+
+namespace morvik {
+namespace {
+
+std::string RandomText(std::mt19937& rng, std::size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng() % 4 == 0 ? 0 : rng());
+    return s;
+}
+
+TEST(MessagePaths, ArmouredMembersEqualTheirComposition) {
+    std::mt19937 rng(0x5EED0004);
+    RC2 a, b;
+    const std::string key = RandomText(rng, 16);
+    a.Key(key);
+    b.Key(key);
+    for (std::size_t n = 0; n < 200; n += 1 + n / 8) {
+        const std::string original = RandomText(rng, n);
+        std::string via_asc = original, via_plain = original;
+        const std::string asc = a.EncryptAsc(via_asc);
+        const std::string ciphertext = b.Encrypt(via_plain);
+        EXPECT_EQ(via_asc, via_plain) << "the argument is filled the same way";
+        EXPECT_EQ(asc, BlindAscii::Full2Asc(ciphertext));
+        EXPECT_EQ(a.Result(), ciphertext);
+        EXPECT_EQ(a.ResultAsc(), asc);
+
+        const std::string plain = a.DecryptAsc(asc);
+        EXPECT_EQ(plain, b.Decrypt(ciphertext));
+        EXPECT_EQ(a.Result(), plain);
+        EXPECT_EQ(plain, original.substr(0, original.find_last_not_of('\0') + 1));
+    }
+}
+
+TEST(MessagePaths, FailuresAndBlanksLeaveTheLastResult) {
+    RC2 rc2;
+    std::string text = "abc";
+    const std::string ciphertext = rc2.Encrypt(text);
+    struct Case {
+        const char* what;
+        std::function<std::string()> call;
+        int error;  // 0: returns "" without error
+    };
+    const Case cases[] = {
+        {"Decrypt of 12 bytes", [&] { return rc2.Decrypt(std::string(12, 'x')); }, 5},
+        {"DecryptHex of 7 bytes", [&] { return rc2.DecryptHex("00112233445566"); }, 5},
+        {"DecryptAsc with tail J", [&] { return rc2.DecryptAsc("md9J"); }, 6},
+        {"DecryptAsc of ZZZZ0", [&] { return rc2.DecryptAsc("ZZZZ0"); }, 5},
+        {"Decrypt of spaces", [&] { return rc2.Decrypt("        "); }, 0},
+        {"DecryptAsc of one character", [&] { return rc2.DecryptAsc("x"); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.error == 0) {
+            EXPECT_EQ(c.call(), "");
+        } else {
+            try {
+                c.call();
+                ADD_FAILURE() << "no error";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.code(), c.error);
+            }
+        }
+        EXPECT_EQ(rc2.Result(), ciphertext);
+    }
+}
+
+// A key stored into the buffer of an earlier, longer key (and a key set from
+// a view of the stored key itself) expands exactly as on a fresh object.
+TEST(MessagePaths, ReusedKeyBufferExpandsAsFresh) {
+    const std::string keys[] = {std::string(128, 'k'), "short key", std::string(40, '\xFF'), "x"};
+    RC2 reused;
+    for (const std::string& key : keys) {
+        RC2 fresh;
+        reused.EffectiveKeyLength(77);
+        fresh.EffectiveKeyLength(77);
+        reused.Key(key);
+        fresh.Key(key);
+        EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey()) << key.size();
+        EXPECT_EQ(reused.Key(), key);
+        reused.Key(reused.Key());
+        EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey()) << key.size();
+    }
+}
+
+}  // namespace
+}  // namespace morvik
