@@ -8,6 +8,7 @@
 // honest on a machine whose cores are shared with other work.
 #include <benchmark/benchmark.h>
 #include <gcrypt.h>
+#include <malloc.h>
 #include <nettle/arctwo.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "armour/blind_ascii.h"
@@ -194,7 +196,8 @@ std::vector<Path> OurPaths() {
     std::vector<Path> paths;
     for (Kernel k : morvik::AvailableKernels()) {
         static const std::map<Kernel, const char*> names = {
-            {Kernel::Scalar, "morvik_scalar"}, {Kernel::SSE2, "morvik_sse2"}, {Kernel::AVX2, "morvik_avx2"}};
+            {Kernel::Scalar, "morvik_scalar"}, {Kernel::SSE2, "morvik_sse2"}, {Kernel::AVX2, "morvik_avx2"},
+            {Kernel::AVX512, "morvik_avx512"}};
         paths.push_back({names.at(k), k});
     }
     return paths;
@@ -359,7 +362,30 @@ void SummaryReporter::PrintSummary() const {
 
 }  // namespace
 
+// --reuse_memory: glibc keeps freed buffers of any size for reuse, as a
+// long-running process's heap does, instead of returning those above 32 MiB
+// to the system and faulting fresh pages in on every call. On this kind of
+// virtual machine a fresh 4 KiB page costs microseconds, which would otherwise
+// dominate every rate of a call that returns a new large string.
+bool TakeReuseMemoryFlag(int& argc, char** argv) {
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--reuse_memory") found = true;
+        else argv[kept++] = argv[i];
+    }
+    argc = kept;
+    return found;
+}
+
 int main(int argc, char** argv) {
+    const bool reuse_memory = TakeReuseMemoryFlag(argc, argv);
+    if (reuse_memory) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 30);
+        mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    }
+    benchmark::AddCustomContext("memory", reuse_memory ? "freed buffers reused (--reuse_memory)"
+                                                       : "glibc defaults: buffers above 32 MiB freshly mapped per call");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RegisterAll();

@@ -41,10 +41,12 @@ Kernel FromEnvironment() noexcept {
     if (name == "scalar") return Kernel::Scalar;
     if (name == "sse2") return Kernel::SSE2;
     if (name == "avx2") return Kernel::AVX2;
+    if (name == "avx512") return Kernel::AVX512;
     return Kernel::Auto;
 }
 
 Kernel Best() noexcept {
+    if (KernelAvailable(Kernel::AVX512)) return Kernel::AVX512;
     if (KernelAvailable(Kernel::AVX2)) return Kernel::AVX2;
     if (KernelAvailable(Kernel::SSE2)) return Kernel::SSE2;
     return Kernel::Scalar;
@@ -62,6 +64,7 @@ const char* KernelName(Kernel kernel) noexcept {
         case Kernel::Scalar: return "scalar";
         case Kernel::SSE2:   return "sse2";
         case Kernel::AVX2:   return "avx2";
+        case Kernel::AVX512: return "avx512";
     }
     return "";
 }
@@ -79,9 +82,14 @@ bool KernelAvailable(Kernel kernel) noexcept {
             static const bool has = detail::x86::HasAVX2();
             return has;
         }
+        case Kernel::AVX512: {
+            static const bool has = detail::x86::HasAVX512();
+            return has;
+        }
 #else
         case Kernel::SSE2:
-        case Kernel::AVX2:   return false;
+        case Kernel::AVX2:
+        case Kernel::AVX512: return false;
 #endif
     }
     return false;
@@ -89,7 +97,7 @@ bool KernelAvailable(Kernel kernel) noexcept {
 
 std::vector<Kernel> AvailableKernels() {
     std::vector<Kernel> kernels;
-    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2})
+    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2, Kernel::AVX512})
         if (KernelAvailable(k)) kernels.push_back(k);
     return kernels;
 }
@@ -130,6 +138,7 @@ void Run(BlocksFunction vector, BlocksFunction scalar, const KeySchedule& ks, co
 BlocksFunction VectorEncrypt() noexcept {
 #if MORVIK_X86_KERNELS
     switch (ActiveKernel()) {
+        case Kernel::AVX512: return x86::EncryptAVX512;
         case Kernel::AVX2: return x86::EncryptAVX2;
         case Kernel::SSE2: return x86::EncryptSSE2;
         default:           break;
@@ -141,6 +150,7 @@ BlocksFunction VectorEncrypt() noexcept {
 BlocksFunction VectorDecrypt() noexcept {
 #if MORVIK_X86_KERNELS
     switch (ActiveKernel()) {
+        case Kernel::AVX512: return x86::DecryptAVX512;
         case Kernel::AVX2: return x86::DecryptAVX2;
         case Kernel::SSE2: return x86::DecryptSSE2;
         default:           break;

@@ -62,8 +62,8 @@ protected:
     void TearDown() override { ForceKernel(Kernel::Auto); }
 };
 
-// Every count from 0 to 255 passes through each width a kernel has (64, 32,
-// 16 and 8 blocks) and through the scalar tail. Input and output start at odd
+// Every count from 0 to 255 passes through each width a kernel has (128, 64,
+// 32, 16 and 8 blocks) and through the scalar tail. Input and output start at odd
 // offsets, and guard bytes around the output catch writes past the end.
 TEST_P(KernelTest, BulkMatchesOneBlockAtATime) {
     std::mt19937 rng(0x5EED0001);
@@ -162,7 +162,7 @@ TEST_P(KernelTest, Rfc2268VectorsInEveryLane) {
         rc2.EffectiveKeyLength(v.effective_bits);
         rc2.Key(FromHex(v.key));
         const std::string plain = FromHex(v.plaintext), cipher = FromHex(v.ciphertext);
-        for (std::size_t count : {1u, 8u, 16u, 32u, 64u, 127u}) {
+        for (std::size_t count : {1u, 8u, 16u, 32u, 64u, 128u, 255u}) {
             std::string text, expected;
             for (std::size_t i = 0; i < count; ++i) text += plain, expected += cipher;
             std::string copy = text;
@@ -185,7 +185,7 @@ TEST(Dispatch, ForcingSelectsOnlyAvailableKernels) {
 #if defined(__x86_64__)
     EXPECT_TRUE(KernelAvailable(Kernel::SSE2)) << "every x86_64 processor has SSE2";
 #endif
-    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2}) {
+    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2, Kernel::AVX512}) {
         ForceKernel(k);
         EXPECT_EQ(ActiveKernel(), KernelAvailable(k) ? k : available.back()) << KernelName(k);
     }

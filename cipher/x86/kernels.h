@@ -35,6 +35,7 @@ inline constexpr std::size_t kKernelStep = 8;
 
 bool HasSSE2() noexcept;
 bool HasAVX2() noexcept;
+bool HasAVX512() noexcept;  // F, BW, VL and VBMI2
 
 // 8 blocks per pass.
 void EncryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
@@ -44,6 +45,10 @@ void DecryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* ou
 // (in 128-bit registers).
 void EncryptAVX2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 void DecryptAVX2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+
+// 128 blocks per pass while they last (32 in 32-bit code), then 64, 32, 16, 8.
+void EncryptAVX512(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
+void DecryptAVX512(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept;
 
 }  // namespace morvik::detail::x86
 #endif
