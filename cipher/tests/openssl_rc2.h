@@ -16,9 +16,8 @@ class OpenSslRc2 {
 public:
     // `effective_bits` as RFC 2268's T1, 1..1024.
     OpenSslRc2(std::string_view key, int effective_bits, bool encrypting) {
-        static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                                   OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-        if (!loaded) throw std::runtime_error("OpenSSL legacy provider not available");
+        static const Providers providers;
+        if (!providers.loaded()) throw std::runtime_error("OpenSSL legacy provider not available");
         cipher_ = EVP_CIPHER_fetch(nullptr, "RC2-ECB", nullptr);
         ctx_    = EVP_CIPHER_CTX_new();
         const auto* k = reinterpret_cast<const unsigned char*>(key.data());
@@ -53,6 +52,18 @@ public:
     }
 
 private:
+    // Loaded once and unloaded at exit (before OpenSSL's own clean-up, which
+    // was registered first), so that leak checkers see nothing left over.
+    struct Providers {
+        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+        bool loaded() const { return legacy != nullptr && fallback != nullptr; }
+        ~Providers() {
+            if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+            if (fallback != nullptr) OSSL_PROVIDER_unload(fallback);
+        }
+    };
+
     void Release() noexcept {
         EVP_CIPHER_CTX_free(ctx_);
         EVP_CIPHER_free(cipher_);
