@@ -1,6 +1,7 @@
 #include "cipher/hex.h"
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 
 namespace morvik::hex {
@@ -53,8 +54,8 @@ void WriteTo(std::string_view bytes, std::string& out) {
     out.resize(at + 2 * bytes.size());
     char* o = out.data() + at;
     for (unsigned char b : bytes) {
-        *o++ = kPairs[2u * b];
-        *o++ = kPairs[2u * b + 1];
+        std::memcpy(o, &kPairs[2u * b], 2);
+        o += 2;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "armour/blind_ascii.h"
+#include "cipher/hex.h"
 #include "cipher/rc2.h"
 
 namespace morvik {
@@ -39,6 +40,29 @@ TEST(MessagePaths, ArmouredMembersEqualTheirComposition) {
         EXPECT_EQ(plain, b.Decrypt(ciphertext));
         EXPECT_EQ(a.Result(), plain);
         EXPECT_EQ(plain, original.substr(0, original.find_last_not_of('\0') + 1));
+    }
+}
+
+// The table-driven codecs write several digits per store; these known forms
+// and round trips of every length guard that.
+TEST(MessagePaths, CodecsKeepTheirKnownForms) {
+    const std::pair<std::string, std::string> armour[] = {
+        {"", ""},           {"a", "001v1"},         {"ab", "05LM2"},         {"abc", "md9J0"},
+        {"abcd", "md9J001y1"}, {std::string(1, '\0'), "00001"}, {std::string(2, '\0'), "00002"},
+        {std::string(3, '\0'), "00000"}, {"\xFF", "003V1"}, {"\xFF\xFF", "0f2-2"}, {"\xFF\xFF\xFF", "Wnyf0"}};
+    for (const auto& [bytes, text] : armour) {
+        EXPECT_EQ(BlindAscii::Full2Asc(bytes), text);
+        EXPECT_EQ(BlindAscii::Asc2Full(text), bytes);
+    }
+    EXPECT_EQ(hex::Write(std::string("\x00\x0F\xA0\xFF", 4)), "000FA0FF");
+
+    std::mt19937 rng(0x5EED0005);
+    for (std::size_t n = 0; n < 300; ++n) {
+        const std::string bytes = RandomText(rng, n);
+        const std::string text = BlindAscii::Full2Asc(bytes);
+        ASSERT_EQ(text.size(), n == 0 ? 0 : 4 * ((n + 2) / 3) + 1);
+        ASSERT_EQ(BlindAscii::Asc2Full(text), bytes);
+        ASSERT_EQ(hex::Read(hex::Write(bytes)), bytes);
     }
 }
 
