@@ -16,6 +16,12 @@ run_preset() {
 
 run_preset ci
 ctest --preset ci -j "$jobs"
+# Every test once more on each bulk kernel, forced (one the processor lacks
+# falls back to the best it has).
+for kernel in scalar sse2 avx2 avx512; do
+  echo "== ci, MORVIK_KERNEL=$kernel"
+  MORVIK_KERNEL=$kernel ctest --preset ci -j "$jobs"
+done
 
 run_preset sanitizers
 ctest --preset sanitizers -j "$jobs"

@@ -55,6 +55,10 @@ TEST(MessagePaths, CodecsKeepTheirKnownForms) {
         EXPECT_EQ(BlindAscii::Asc2Full(text), bytes);
     }
     EXPECT_EQ(hex::Write(std::string("\x00\x0F\xA0\xFF", 4)), "000FA0FF");
+    const std::pair<std::string, std::string> lenient[] = {
+        {"0a0B", "\x0A\x0B"}, {"ABC", "\xAB\x0C"}, {"zz12", std::string("\x00\x12", 2)}, {"1z", "\x01"},
+        {"g", std::string(1, '\0')}, {" 1\t2\n3", std::string("\x01\x02\x03", 3)}, {"12345678 9abcdef", "\x12\x34\x56\x78\x09\xAB\xCD\xEF"}};
+    for (const auto& [text, bytes] : lenient) EXPECT_EQ(hex::Read(text), bytes) << text;
 
     std::mt19937 rng(0x5EED0005);
     for (std::size_t n = 0; n < 300; ++n) {
