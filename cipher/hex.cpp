@@ -1,8 +1,8 @@
 #include "cipher/hex.h"
 
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 namespace morvik::hex {
 namespace {
@@ -79,7 +79,8 @@ void ReadTo(std::string_view text, std::string& out) {
     char* o = out.data() + at;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
-    _Pragma("GCC unroll 8") for (; n >= 2; n -= 2, p += 2) {
+#pragma GCC unroll 8
+    for (; n >= 2; n -= 2, p += 2) {
         const std::int16_t v = kPairValue[p[0] | p[1] << 8];
         *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
     }
