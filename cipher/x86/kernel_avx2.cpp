@@ -213,9 +213,9 @@ MORVIK_AVX2_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std::
     out += G * 4 * sizeof(V);
 }
 
-// Four groups in flight (64 blocks) keep the mixing chains from stalling the
-// 64-bit processor, though their words no longer all fit in registers; the
-// eight registers of 32-bit code hold one group at best.
+// Four groups in flight (64 blocks) keep the processor busy while each chain
+// of mixing steps waits on itself, though their words no longer all fit in
+// the sixteen registers; the eight registers of 32-bit code hold one group.
 constexpr int kGroupsInFlight = sizeof(void*) == 8 ? 4 : 1;
 
 template <bool Encrypting> MORVIK_AVX2 void Run(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) {

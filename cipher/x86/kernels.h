@@ -3,7 +3,7 @@
 // builds and links for any x86 target; the dispatcher calls a kernel only after
 // asking the processor whether it may.
 //
-// Both kernels keep word i of many blocks in the 16-bit lanes of one register,
+// The kernels keep word i of many blocks in the 16-bit lanes of one register,
 // and do the mashing lookup K[R & 63] in registers, so they read no memory at
 // an address that depends on key or data.
 #pragma once
