@@ -59,6 +59,16 @@ template <class V> V Splat(std::uint16_t w);
 template <> MORVIK_AVX2_INLINE __m256i Splat<__m256i>(std::uint16_t w) { return _mm256_set1_epi16(static_cast<short>(w)); }
 template <> MORVIK_AVX2_INLINE __m128i Splat<__m128i>(std::uint16_t w) { return _mm_set1_epi16(static_cast<short>(w)); }
 
+// pshufb control that copies the low byte of each 16-bit lane to both bytes.
+template <class V> V DuplicateLowBytes();
+template <> MORVIK_AVX2_INLINE __m256i DuplicateLowBytes<__m256i>() {
+    return _mm256_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10, 12, 12, 14, 14,
+                            0, 0, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10, 12, 12, 14, 14);
+}
+template <> MORVIK_AVX2_INLINE __m128i DuplicateLowBytes<__m128i>() {
+    return _mm_setr_epi8(0, 0, 2, 2, 4, 4, 6, 6, 8, 8, 10, 10, 12, 12, 14, 14);
+}
+
 template <class V> V Load(const std::uint8_t* p);
 template <> MORVIK_AVX2_INLINE __m256i Load<__m256i>(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 template <> MORVIK_AVX2_INLINE __m128i Load<__m128i>(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -66,19 +76,15 @@ template <> MORVIK_AVX2_INLINE __m128i Load<__m128i>(const std::uint8_t* p) { re
 MORVIK_AVX2_INLINE void Store(__m256i v, std::uint8_t* p) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 MORVIK_AVX2_INLINE void Store(__m128i v, std::uint8_t* p) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// Eight words K[8t .. 8t+7] in (each 128-bit half of) a register.
-template <class V> V KeyTable(const std::uint16_t* words);
-template <> MORVIK_AVX2_INLINE __m256i KeyTable<__m256i>(const std::uint16_t* words) {
-    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words)));
+// Sixteen bytes in (each 128-bit half of) a register.
+template <class V> V ByteTable(const std::uint8_t* bytes);
+template <> MORVIK_AVX2_INLINE __m256i ByteTable<__m256i>(const std::uint8_t* bytes) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
 }
-template <> MORVIK_AVX2_INLINE __m128i KeyTable<__m128i>(const std::uint16_t* words) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+template <> MORVIK_AVX2_INLINE __m128i ByteTable<__m128i>(const std::uint8_t* bytes) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
 }
 
-// The key as the kernel reads it: K[j] in every lane for the mixing steps,
-// and eight byte-shuffle tables of eight words each for the mashing lookup.
-// Long runs broadcast the 64 words once; a single pass broadcasts each word
-// as it goes, so that a short message pays for no setup.
 template <class V> struct BroadcastKeys {
     V word[64];
     V table[8];
@@ -91,29 +97,39 @@ template <class V> struct DirectKeys {
     MORVIK_AVX2_INLINE V Word(int j) const { return Splat<V>(K[j]); }
 };
 
+template <class V> MORVIK_AVX2_INLINE void PrepareTables(const KeySchedule& ks, V* table) {
+    std::uint8_t planes[128];
+    for (int i = 0; i < 64; ++i) {
+        planes[i]      = static_cast<std::uint8_t>(ks.K[i]);
+        planes[64 + i] = static_cast<std::uint8_t>(ks.K[i] >> 8);
+    }
+    for (int t = 0; t < 8; ++t) table[t] = ByteTable<V>(planes + 16 * t);
+    WipeKeys(planes, sizeof planes);
+}
+
 template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, BroadcastKeys<V>& keys) {
     for (int j = 0; j < 64; ++j) keys.word[j] = Splat<V>(ks.K[j]);
-    for (int t = 0; t < 8; ++t) keys.table[t] = KeyTable<V>(ks.K + 8 * t);
+    PrepareTables(ks, keys.table);
 }
 
 template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, DirectKeys<V>& keys) {
     keys.K = ks.K;
-    for (int t = 0; t < 8; ++t) keys.table[t] = KeyTable<V>(ks.K + 8 * t);
+    PrepareTables(ks, keys.table);
 }
 
 // K[x & 63] in every lane, without touching memory at a data-chosen address.
-// Each lane gets the control bytes 2(x & 63) and 2(x & 63) + 1: in bits 0..3
-// they pick the low and high byte of word x & 7 of a table, which is all that
-// pshufb reads; bits 4..6 carry x >> 3, the table, and shifts lift each of
-// those bits to bit 7 of both bytes for the three levels of blends.
+// Both bytes of each lane get x & 63: pshufb reads bits 0..3 (the entry of a
+// 16-byte table) and ignores bits 4 and 5 (which table), which shifts lift to
+// bit 7 for two levels of blends; the low-byte and high-byte planes are
+// looked up alike and joined at the end.
 template <class V> MORVIK_AVX2_INLINE V LookupKey(const V* table, V x) {
-    const V control = Or(MulLo(And(x, Splat<V>(63)), Splat<V>(0x0202)), Splat<V>(0x0100));
-    const V bit3 = Shl<3>(control), bit4 = Shl<2>(control), bit5 = Shl<1>(control);
-    const V t01 = Blend(Shuffle(table[0], control), Shuffle(table[1], control), bit3);
-    const V t23 = Blend(Shuffle(table[2], control), Shuffle(table[3], control), bit3);
-    const V t45 = Blend(Shuffle(table[4], control), Shuffle(table[5], control), bit3);
-    const V t67 = Blend(Shuffle(table[6], control), Shuffle(table[7], control), bit3);
-    return Blend(Blend(t01, t23, bit4), Blend(t45, t67, bit4), bit5);
+    const V both = And(Shuffle(x, DuplicateLowBytes<V>()), Splat<V>(0x3F3F));
+    const V bit4 = Shl<3>(both), bit5 = Shl<2>(both);
+    const V lo = Blend(Blend(Shuffle(table[0], both), Shuffle(table[1], both), bit4),
+                       Blend(Shuffle(table[2], both), Shuffle(table[3], both), bit4), bit5);
+    const V hi = Blend(Blend(Shuffle(table[4], both), Shuffle(table[5], both), bit4),
+                       Blend(Shuffle(table[6], both), Shuffle(table[7], both), bit4), bit5);
+    return Blend(lo, hi, Splat<V>(0xFF00));
 }
 
 // Word i of blocks in lanes; a = R[i-1], b = R[i-2], c = R[i-3].
