@@ -43,12 +43,15 @@ void RC2::Key(std::string_view sKey) {
     if (sKey.size() < kMinKeyLength || sKey.size() > kMaxKeyLength) return;
     if (sKey.size() <= key_.capacity()) {
         // No allocation, so nothing can fail half way; assign copes with sKey
-        // viewing key_ itself. What is left of a longer old key is wiped.
+        // viewing key_ itself. What is left of a longer old key is wiped (the
+        // buffer past the old key holds no key bytes, by this same rule).
+        const std::size_t old = key_.size();
         key_.assign(sKey.data(), sKey.size());
-        const std::size_t size = key_.size();
-        key_.resize(key_.capacity());
-        detail::Wipe(key_.data() + size, key_.size() - size);
-        key_.resize(size);
+        if (const std::size_t size = key_.size(); old > size) {
+            key_.resize(old);
+            detail::Wipe(key_.data() + size, old - size);
+            key_.resize(size);
+        }
     } else {
         // Copy before touching anything: sKey may be a view of key_ itself,
         // and an allocation failure must leave the old key whole.
