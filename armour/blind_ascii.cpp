@@ -1,6 +1,7 @@
 #include "armour/blind_ascii.h"
 
 #include <array>
+#include <cstring>
 
 #include "cipher/error.h"
 
@@ -99,10 +100,8 @@ constexpr std::uint32_t kGroupLimit = 1u << 24;  // a value that fits three byte
 
 inline void PutDigits(std::uint32_t n, char* o) noexcept {
     const std::uint32_t hi = n / (66 * 66), lo = n % (66 * 66);
-    o[0] = kPairs[2 * hi];
-    o[1] = kPairs[2 * hi + 1];
-    o[2] = kPairs[2 * lo];
-    o[3] = kPairs[2 * lo + 1];
+    std::memcpy(o, &kPairs[2 * hi], 2);
+    std::memcpy(o + 2, &kPairs[2 * lo], 2);
 }
 
 inline std::uint32_t GroupValue(const unsigned char* p) noexcept {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace morvik::hex {
 namespace {
@@ -31,11 +32,25 @@ constexpr std::array<std::int8_t, 256> kDigit = [] {
     return t;
 }();
 
+// Every pair of characters, the first in the low byte of the index, to the
+// byte it reads as, or -1 unless both are digits: the usual pair costs one
+// lookup, the rest go to ReadGroup.
+constexpr std::array<std::int16_t, 65536> kPairValue = [] {
+    std::array<std::int16_t, 65536> t{};
+    for (int i = 0; i < 65536; ++i) {
+        const int hi = kDigit[i & 0xFF], lo = kDigit[i >> 8];
+        t[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(hi >= 0 && lo >= 0 ? hi * 16 + lo : -1);
+    }
+    return t;
+}();
+
+static_assert(kPairValue['A' | 'b' << 8] == 0xAB && kPairValue['0' | ' ' << 8] == -1 && kPairValue['f' | 'F' << 8] == 0xFF);
 static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit && kDigit['\r'] == kNotDigit);
 
 // One group of one or two characters: blanks are skipped, the first other
-// non-digit ends the number.
-std::uint8_t ReadGroup(const unsigned char* p, std::size_t n) noexcept {
+// non-digit ends the number. Kept out of line as the rare path, which also
+// keeps the compiler from turning the pair loop into emulated gathers.
+[[gnu::noinline, gnu::cold]] std::uint8_t ReadGroup(const unsigned char* p, std::size_t n) noexcept {
     unsigned value = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::int8_t d = kDigit[p[i]];
@@ -53,8 +68,8 @@ void WriteTo(std::string_view bytes, std::string& out) {
     out.resize(at + 2 * bytes.size());
     char* o = out.data() + at;
     for (unsigned char b : bytes) {
-        *o++ = kPairs[2u * b];
-        *o++ = kPairs[2u * b + 1];
+        std::memcpy(o, &kPairs[2u * b], 2);
+        o += 2;
     }
 }
 
@@ -64,9 +79,10 @@ void ReadTo(std::string_view text, std::string& out) {
     char* o = out.data() + at;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
+#pragma GCC unroll 8
     for (; n >= 2; n -= 2, p += 2) {
-        const std::int8_t hi = kDigit[p[0]], lo = kDigit[p[1]];
-        *o++ = (hi | lo) >= 0 ? static_cast<char>(hi * 16 + lo) : static_cast<char>(ReadGroup(p, 2));
+        const std::int16_t v = kPairValue[p[0] | p[1] << 8];
+        *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
     }
     if (n == 1) *o = static_cast<char>(ReadGroup(p, 1));
 }

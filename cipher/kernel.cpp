@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cipher/block.h"
+#include "cipher/x86/kernels.h"
 
 namespace morvik {
 namespace detail {
@@ -40,10 +41,12 @@ Kernel FromEnvironment() noexcept {
     if (name == "scalar") return Kernel::Scalar;
     if (name == "sse2") return Kernel::SSE2;
     if (name == "avx2") return Kernel::AVX2;
+    if (name == "avx512") return Kernel::AVX512;
     return Kernel::Auto;
 }
 
 Kernel Best() noexcept {
+    if (KernelAvailable(Kernel::AVX512)) return Kernel::AVX512;
     if (KernelAvailable(Kernel::AVX2)) return Kernel::AVX2;
     if (KernelAvailable(Kernel::SSE2)) return Kernel::SSE2;
     return Kernel::Scalar;
@@ -61,6 +64,7 @@ const char* KernelName(Kernel kernel) noexcept {
         case Kernel::Scalar: return "scalar";
         case Kernel::SSE2:   return "sse2";
         case Kernel::AVX2:   return "avx2";
+        case Kernel::AVX512: return "avx512";
     }
     return "";
 }
@@ -69,15 +73,31 @@ bool KernelAvailable(Kernel kernel) noexcept {
     switch (kernel) {
         case Kernel::Auto:
         case Kernel::Scalar: return true;
+#if MORVIK_X86_KERNELS
+        case Kernel::SSE2: {
+            static const bool has = detail::x86::HasSSE2();
+            return has;
+        }
+        case Kernel::AVX2: {
+            static const bool has = detail::x86::HasAVX2();
+            return has;
+        }
+        case Kernel::AVX512: {
+            static const bool has = detail::x86::HasAVX512();
+            return has;
+        }
+#else
         case Kernel::SSE2:
-        case Kernel::AVX2:   return false;
+        case Kernel::AVX2:
+        case Kernel::AVX512: return false;
+#endif
     }
     return false;
 }
 
 std::vector<Kernel> AvailableKernels() {
     std::vector<Kernel> kernels;
-    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2})
+    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2, Kernel::AVX512})
         if (KernelAvailable(k)) kernels.push_back(k);
     return kernels;
 }
@@ -95,12 +115,58 @@ Kernel ActiveKernel() noexcept {
 
 namespace detail {
 
+namespace {
+
+using BlocksFunction = void (*)(const KeySchedule&, const std::uint8_t*, std::uint8_t*, std::size_t) noexcept;
+
+// The vector kernels take whole steps of blocks, widest first inside each
+// kernel; the scalar reference finishes the remaining 0..7 blocks.
+void Run(BlocksFunction vector, BlocksFunction scalar, const KeySchedule& ks, const std::uint8_t* in,
+         std::uint8_t* out, std::size_t blocks) noexcept {
+#if MORVIK_X86_KERNELS
+    const std::size_t whole = blocks / x86::kKernelStep * x86::kKernelStep;
+    if (vector != nullptr && whole != 0) {
+        vector(ks, in, out, whole);
+        in += 8 * whole;
+        out += 8 * whole;
+        blocks -= whole;
+    }
+#endif
+    scalar(ks, in, out, blocks);
+}
+
+BlocksFunction VectorEncrypt() noexcept {
+#if MORVIK_X86_KERNELS
+    switch (ActiveKernel()) {
+        case Kernel::AVX512: return x86::EncryptAVX512;
+        case Kernel::AVX2: return x86::EncryptAVX2;
+        case Kernel::SSE2: return x86::EncryptSSE2;
+        default:           break;
+    }
+#endif
+    return nullptr;
+}
+
+BlocksFunction VectorDecrypt() noexcept {
+#if MORVIK_X86_KERNELS
+    switch (ActiveKernel()) {
+        case Kernel::AVX512: return x86::DecryptAVX512;
+        case Kernel::AVX2: return x86::DecryptAVX2;
+        case Kernel::SSE2: return x86::DecryptSSE2;
+        default:           break;
+    }
+#endif
+    return nullptr;
+}
+
+}  // namespace
+
 void EncryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    EncryptBlocksScalar(ks, in, out, blocks);
+    Run(VectorEncrypt(), EncryptBlocksScalar, ks, in, out, blocks);
 }
 
 void DecryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    DecryptBlocksScalar(ks, in, out, blocks);
+    Run(VectorDecrypt(), DecryptBlocksScalar, ks, in, out, blocks);
 }
 
 }  // namespace detail

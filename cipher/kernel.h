@@ -3,7 +3,7 @@
 // Several kernels give bit-identical results; the engine runs the widest one
 // the processor offers while enough blocks remain and finishes with narrower
 // ones. Tests and benchmarks can force one path: ForceKernel() in code, or the
-// environment variable MORVIK_KERNEL=scalar|sse2|avx2 read once at first use.
+// environment variable MORVIK_KERNEL=scalar|sse2|avx2|avx512 read once at first use.
 // Forcing a kernel this machine or build lacks falls back to the best one
 // available.
 #pragma once
@@ -14,7 +14,7 @@
 
 namespace morvik {
 
-enum class Kernel { Auto, Scalar, SSE2, AVX2 };
+enum class Kernel { Auto, Scalar, SSE2, AVX2, AVX512 };  // AVX512: F, BW, VL and VBMI2
 
 const char* KernelName(Kernel kernel) noexcept;
 bool KernelAvailable(Kernel kernel) noexcept;     // Auto and Scalar: always

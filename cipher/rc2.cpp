@@ -1,6 +1,8 @@
 #include "cipher/rc2.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <utility>
 
 #include "armour/blind_ascii.h"
@@ -39,29 +41,47 @@ void RC2::EffectiveKeyLength(std::int32_t lLen) noexcept {
 
 void RC2::Key(std::string_view sKey) {
     if (sKey.size() < kMinKeyLength || sKey.size() > kMaxKeyLength) return;
-    // Copy before touching anything: sKey may be a view of key_ itself, and an
-    // allocation failure must leave the old key whole.
-    std::string fresh(sKey);
-    key_.swap(fresh);
-    detail::Wipe(fresh);
+    if (sKey.size() <= key_.capacity()) {
+        // No allocation, so nothing can fail half way; assign copes with sKey
+        // viewing key_ itself. What is left of a longer old key is wiped (the
+        // buffer past the old key holds no key bytes, by this same rule).
+        const std::size_t old = key_.size();
+        key_.assign(sKey.data(), sKey.size());
+        if (const std::size_t size = key_.size(); old > size) {
+            key_.resize(old);
+            detail::Wipe(key_.data() + size, old - size);
+            key_.resize(size);
+        }
+    } else {
+        // Copy before touching anything: sKey may be a view of key_ itself,
+        // and an allocation failure must leave the old key whole.
+        std::string fresh(sKey);
+        key_.swap(fresh);
+        detail::Wipe(fresh);
+    }
     ExpandKey();
 }
 
-// RFC 2268, section 2.
+// RFC 2268, section 2. The two loops are chains of dependent table reads, so
+// they work on a plain pointer with the table indexed directly.
 void RC2::ExpandKey() noexcept {
     const std::size_t T  = key_.size();
     const std::int32_t T1 = effective_bits_ != 0 ? effective_bits_ : static_cast<std::int32_t>(8 * T);
     const std::size_t T8 = static_cast<std::size_t>(T1 + 7) / 8;
     const unsigned    TM = (1u << (8 + T1 - 8 * static_cast<std::int32_t>(T8))) - 1u;
+    const auto&       pi = detail::kPiTable;
+    std::uint8_t*     L  = L_.data();
 
-    std::copy_n(reinterpret_cast<const std::uint8_t*>(key_.data()), T, L_.begin());
-    for (std::size_t i = T; i < 128; ++i)
-        L_[i] = PiLookup(static_cast<std::uint8_t>(L_[i - 1] + L_[i - T]));
-    L_[128 - T8] = PiLookup(static_cast<std::uint8_t>(L_[128 - T8] & TM));
-    for (std::size_t i = 128 - T8; i-- > 0;)
-        L_[i] = PiLookup(static_cast<std::uint8_t>(L_[i + 1] ^ L_[i + T8]));
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(key_.data()), T, L);
+    std::uint8_t last = L[T - 1];
+    for (std::size_t i = T; i < 128; ++i) L[i] = last = pi[static_cast<std::uint8_t>(last + L[i - T])];
+    std::uint8_t next = L[128 - T8] = pi[L[128 - T8] & TM];
+    for (std::size_t i = 128 - T8; i-- > 0;) L[i] = next = pi[static_cast<std::uint8_t>(next ^ L[i + T8])];
 
-    for (std::int32_t i = 0; i < 64; ++i) ks_.K[i] = static_cast<std::uint16_t>(KeyWord(i));
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(ks_.K, L, sizeof ks_.K);
+    else
+        for (std::size_t i = 0; i < 64; ++i) ks_.K[i] = static_cast<std::uint16_t>(L[2 * i] | L[2 * i + 1] << 8);
 }
 
 std::string RC2::KeyHex() const { return hex::Write(key_); }
@@ -80,41 +100,51 @@ void RC2::DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t b
     detail::DecryptBlocks(ks_, in, out, blocks);
 }
 
-std::string RC2::Encrypt(std::string& sText) {
+void RC2::EncryptIntoResult(std::string& sText) {
     if (const std::size_t tail = sText.size() % kBlockSize; tail != 0)
         sText.append(kBlockSize - tail, '\0');
-    std::string output(sText.size(), '\0');
+    const std::size_t n = sText.size();
+    if (result_.capacity() < n) {
+        std::string fresh(n, '\0');  // the only step that can fail, before result_ changes
+        result_.swap(fresh);
+    } else {
+        result_.resize(n);
+    }
     EncryptBlocks(reinterpret_cast<const std::uint8_t*>(sText.data()),
-                  reinterpret_cast<std::uint8_t*>(output.data()), output.size() / kBlockSize);
-    result_ = output;
-    return output;
+                  reinterpret_cast<std::uint8_t*>(result_.data()), n / kBlockSize);
 }
 
-std::string RC2::Decrypt(std::string_view sText) {
-    if (sText.find_first_not_of(' ') == std::string_view::npos) return {};
-    if (sText.size() % kBlockSize != 0) throw Error(ErrorNumber::InvalidArgument);
-    std::string output(sText.size(), '\0');
-    DecryptBlocks(reinterpret_cast<const std::uint8_t*>(sText.data()),
-                  reinterpret_cast<std::uint8_t*>(output.data()), output.size() / kBlockSize);
-    const std::size_t keep = output.find_last_not_of('\0');
-    output.resize(keep == std::string::npos ? 0 : keep + 1);
-    result_ = output;
-    return output;
+std::string RC2::Encrypt(std::string& sText) {
+    EncryptIntoResult(sText);
+    return result_;
 }
+
+std::string RC2::DecryptOwned(std::string text) {
+    if (text.find_first_not_of(' ') == std::string::npos) return {};
+    if (text.size() % kBlockSize != 0) throw Error(ErrorNumber::InvalidArgument);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(text.data());
+    DecryptBlocks(bytes, bytes, text.size() / kBlockSize);
+    const std::size_t keep = text.find_last_not_of('\0');
+    text.resize(keep == std::string::npos ? 0 : keep + 1);
+    result_ = text;
+    return text;
+}
+
+std::string RC2::Decrypt(std::string_view sText) { return DecryptOwned(std::string(sText)); }
 
 std::string RC2::EncryptHex(std::string_view sHex) {
     std::string bytes = hex::Read(sHex);
     return Encrypt(bytes);
 }
 
-std::string RC2::DecryptHex(std::string_view sHex) { return Decrypt(hex::Read(sHex)); }
+std::string RC2::DecryptHex(std::string_view sHex) { return DecryptOwned(hex::Read(sHex)); }
 
-std::string RC2::EncryptAsc(std::string& sText) { return BlindAscii::Full2Asc(Encrypt(sText)); }
-
-std::string RC2::DecryptAsc(std::string_view sAsc) {
-    const std::string decoded = BlindAscii::Asc2Full(sAsc);
-    return Decrypt(decoded);
+std::string RC2::EncryptAsc(std::string& sText) {
+    EncryptIntoResult(sText);
+    return BlindAscii::Full2Asc(result_);
 }
+
+std::string RC2::DecryptAsc(std::string_view sAsc) { return DecryptOwned(BlindAscii::Asc2Full(sAsc)); }
 
 std::string RC2::ResultHex() const { return hex::Write(result_); }
 std::string RC2::ResultAsc() const { return BlindAscii::Full2Asc(result_); }

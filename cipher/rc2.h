@@ -104,6 +104,12 @@ private:
 
     void ExpandKey() noexcept;  // from key_ and effective_bits_
 
+    // Encrypt with the ciphertext written straight into result_, for members
+    // that need no copy of their own.
+    void EncryptIntoResult(std::string& sText);
+    // Decrypt on a text the caller has handed over, in place.
+    std::string DecryptOwned(std::string text);
+
     std::array<std::uint8_t, 128> L_{};  // expanded key
     detail::KeySchedule ks_{};           // L_ as words, what the kernels read
     std::string result_;                 // last result

@@ -1,0 +1,208 @@
+// Every bulk kernel against the one-block reference and against OpenSSL, each
+// kernel forced in turn. Fixed seeds, so a failure repeats.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cipher/kernel.h"
+#include "cipher/rc2.h"
+#include "cipher/tests/openssl_rc2.h"
+
+namespace morvik {
+
+void PrintTo(Kernel kernel, std::ostream* os) { *os << KernelName(kernel); }
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string RandomText(std::mt19937& rng, std::size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+const std::uint8_t* U8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+// An RC2 object with a random key of 1..128 bytes and a random effective
+// length (0, the key's own, included), and the T1 that OpenSSL needs for it.
+struct RandomCipher {
+    RC2 rc2;
+    std::string key;
+    int bits = 0;
+
+    explicit RandomCipher(std::mt19937& rng) {
+        key = RandomText(rng, 1 + rng() % 128);
+        const int effective = rng() % 8 == 0 ? 0 : static_cast<int>(1 + rng() % 1024);
+        rc2.EffectiveKeyLength(effective);
+        rc2.Key(key);
+        bits = effective != 0 ? effective : static_cast<int>(8 * key.size());
+    }
+
+    detail::KeySchedule Schedule() const {
+        detail::KeySchedule ks{};
+        const auto& L = rc2.ExpandedKey();
+        for (int i = 0; i < 64; ++i) ks.K[i] = static_cast<std::uint16_t>(L[2 * i] | L[2 * i + 1] << 8);
+        return ks;
+    }
+};
+
+class KernelTest : public testing::TestWithParam<Kernel> {
+protected:
+    void SetUp() override {
+        ForceKernel(GetParam());
+        ASSERT_EQ(ActiveKernel(), GetParam());
+    }
+    void TearDown() override { ForceKernel(Kernel::Auto); }
+};
+
+// Every count from 0 to 255 passes through each width a kernel has (128, 64,
+// 32, 16 and 8 blocks) and through the scalar tail. Input and output start at odd
+// offsets, and guard bytes around the output catch writes past the end.
+TEST_P(KernelTest, BulkMatchesOneBlockAtATime) {
+    std::mt19937 rng(0x5EED0001);
+    constexpr std::size_t kGuard = 40;
+    constexpr std::uint8_t kGuardByte = 0xA5;
+    for (std::size_t count = 0; count < 256; ++count) {
+        SCOPED_TRACE(testing::Message() << "blocks " << count);
+        RandomCipher c(rng);
+        const detail::KeySchedule ks = c.Schedule();
+        const std::size_t n = 8 * count, in_at = count % 8, out_at = kGuard + (count * 3) % 8;
+
+        Bytes in(in_at + n);
+        for (auto& b : in) b = static_cast<std::uint8_t>(rng());
+        const std::uint8_t* plain = in.data() + in_at;
+
+        Bytes expected(n);
+        for (std::size_t i = 0; i < count; ++i)
+            detail::EncryptBlocksScalar(ks, plain + 8 * i, expected.data() + 8 * i, 1);
+
+        Bytes out(out_at + n + kGuard, kGuardByte);
+        c.rc2.EncryptBlocks(plain, out.data() + out_at, count);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin() + out_at));
+        ASSERT_TRUE(std::all_of(out.begin(), out.begin() + out_at, [](auto b) { return b == kGuardByte; }));
+        ASSERT_TRUE(std::all_of(out.end() - kGuard, out.end(), [](auto b) { return b == kGuardByte; }));
+
+        Bytes back(n + 1);
+        c.rc2.DecryptBlocks(out.data() + out_at, back.data() + 1, count);
+        ASSERT_TRUE(std::equal(plain, plain + n, back.begin() + 1));
+
+        // In place, both ways.
+        Bytes buffer(plain, plain + n);
+        c.rc2.EncryptBlocks(buffer.data(), buffer.data(), count);
+        ASSERT_EQ(buffer, expected);
+        c.rc2.DecryptBlocks(buffer.data(), buffer.data(), count);
+        ASSERT_TRUE(std::equal(plain, plain + n, buffer.begin()));
+    }
+}
+
+TEST_P(KernelTest, AgreesWithOpenSsl) {
+    std::mt19937 rng(0x5EED0002);
+    for (int trial = 0; trial < 300; ++trial) {
+        RandomCipher c(rng);
+        SCOPED_TRACE(testing::Message() << "trial " << trial << ", key of " << c.key.size() << " bytes, T1 " << c.bits);
+        peers::OpenSslRc2 encryptor(c.key, c.bits, true), decryptor(c.key, c.bits, false);
+
+        // Through Encrypt, which fills the last block with zero bytes.
+        std::string text = RandomText(rng, rng() % 1200);
+        const std::string ciphertext = c.rc2.Encrypt(text);
+        ASSERT_EQ(text.size() % 8, 0u);
+        ASSERT_EQ(ciphertext.size(), text.size());
+        Bytes expected(text.size());
+        encryptor.Blocks(U8(text), expected.data(), text.size());
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), U8(ciphertext)));
+
+        // Raw blocks the other way, from ciphertext nobody made with this key.
+        const std::string random = RandomText(rng, 8 * (rng() % 150));
+        Bytes ours(random.size()), theirs(random.size());
+        c.rc2.DecryptBlocks(U8(random), ours.data(), random.size() / 8);
+        decryptor.Blocks(U8(random), theirs.data(), random.size());
+        ASSERT_EQ(ours, theirs);
+    }
+}
+
+struct KnownAnswer {
+    const char* key;
+    int effective_bits;
+    const char* plaintext;
+    const char* ciphertext;
+};
+
+// RFC 2268, section 5.
+constexpr KnownAnswer kRfc2268[] = {
+    {"0000000000000000", 63, "0000000000000000", "ebb773f993278eff"},
+    {"ffffffffffffffff", 64, "ffffffffffffffff", "278b27e42e2f0d49"},
+    {"3000000000000000", 64, "1000000000000001", "30649edf9be7d2c2"},
+    {"88", 64, "0000000000000000", "61a8a244adacccf0"},
+    {"88bca90e90875a", 64, "0000000000000000", "6ccf4308974c267f"},
+    {"88bca90e90875a7f0f79c384627bafb2", 64, "0000000000000000", "1a807d272bbe5db1"},
+    {"88bca90e90875a7f0f79c384627bafb2", 128, "0000000000000000", "2269552ab0f85ca6"},
+    {"88bca90e90875a7f0f79c384627bafb216f80a6f85920584c42fceb0be255daf1e", 129, "0000000000000000", "5b78d3a43dfff1f1"},
+};
+
+std::string FromHex(std::string_view hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return bytes;
+}
+
+// Each vector repeated to fill every width of the kernel, so that a lane or
+// a group that is mishandled shows up here too.
+TEST_P(KernelTest, Rfc2268VectorsInEveryLane) {
+    for (const auto& v : kRfc2268) {
+        SCOPED_TRACE(v.key);
+        RC2 rc2;
+        rc2.EffectiveKeyLength(v.effective_bits);
+        rc2.Key(FromHex(v.key));
+        const std::string plain = FromHex(v.plaintext), cipher = FromHex(v.ciphertext);
+        for (std::size_t count : {1u, 8u, 16u, 32u, 64u, 128u, 255u}) {
+            std::string text, expected;
+            for (std::size_t i = 0; i < count; ++i) text += plain, expected += cipher;
+            std::string copy = text;
+            ASSERT_EQ(rc2.Encrypt(copy), expected) << count << " blocks";
+            std::string stripped = text;
+            while (!stripped.empty() && stripped.back() == '\0') stripped.pop_back();
+            ASSERT_EQ(rc2.Decrypt(expected), stripped) << count << " blocks";
+        }
+    }
+}
+
+std::string KernelLabel(const testing::TestParamInfo<Kernel>& info) { return KernelName(info.param); }
+
+INSTANTIATE_TEST_SUITE_P(EachKernel, KernelTest, testing::ValuesIn(AvailableKernels()), KernelLabel);
+
+TEST(Dispatch, ForcingSelectsOnlyAvailableKernels) {
+    const auto available = AvailableKernels();
+    ASSERT_FALSE(available.empty());
+    EXPECT_EQ(available.front(), Kernel::Scalar);
+#if defined(__x86_64__)
+    EXPECT_TRUE(KernelAvailable(Kernel::SSE2)) << "every x86_64 processor has SSE2";
+#endif
+    for (Kernel k : {Kernel::Scalar, Kernel::SSE2, Kernel::AVX2, Kernel::AVX512}) {
+        ForceKernel(k);
+        EXPECT_EQ(ActiveKernel(), KernelAvailable(k) ? k : available.back()) << KernelName(k);
+    }
+    ForceKernel(Kernel::Auto);
+    EXPECT_EQ(ActiveKernel(), available.back());
+}
+
+// Run by CTest once per kernel with MORVIK_KERNEL set, in a process of its own
+// so that nothing has chosen a kernel before.
+TEST(Dispatch, EnvironmentChoosesKernel) {
+    const char* wanted = std::getenv("MORVIK_KERNEL");
+    ASSERT_NE(wanted, nullptr) << "run with MORVIK_KERNEL set";
+    Kernel expected = AvailableKernels().back();
+    for (Kernel k : AvailableKernels())
+        if (std::string_view(wanted) == KernelName(k)) expected = k;
+    EXPECT_EQ(ActiveKernel(), expected);
+}
+
+}  // namespace
+}  // namespace morvik

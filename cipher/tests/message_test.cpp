@@ -1,0 +1,125 @@
+// The message members that write straight into the last result or work in
+// place on their own buffer must behave as the plain composition of Encrypt,
+// Decrypt and the codecs, failures included.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+
+#include "armour/blind_ascii.h"
+#include "cipher/hex.h"
+#include "cipher/rc2.h"
+
+namespace morvik {
+namespace {
+
+std::string RandomText(std::mt19937& rng, std::size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng() % 4 == 0 ? 0 : rng());
+    return s;
+}
+
+TEST(MessagePaths, ArmouredMembersEqualTheirComposition) {
+    std::mt19937 rng(0x5EED0004);
+    RC2 a, b;
+    const std::string key = RandomText(rng, 16);
+    a.Key(key);
+    b.Key(key);
+    for (std::size_t n = 0; n < 200; n += 1 + n / 8) {
+        const std::string original = RandomText(rng, n);
+        std::string via_asc = original, via_plain = original;
+        const std::string asc = a.EncryptAsc(via_asc);
+        const std::string ciphertext = b.Encrypt(via_plain);
+        EXPECT_EQ(via_asc, via_plain) << "the argument is filled the same way";
+        EXPECT_EQ(asc, BlindAscii::Full2Asc(ciphertext));
+        EXPECT_EQ(a.Result(), ciphertext);
+        EXPECT_EQ(a.ResultAsc(), asc);
+
+        const std::string plain = a.DecryptAsc(asc);
+        EXPECT_EQ(plain, b.Decrypt(ciphertext));
+        EXPECT_EQ(a.Result(), plain);
+        EXPECT_EQ(plain, original.substr(0, original.find_last_not_of('\0') + 1));
+    }
+}
+
+// The table-driven codecs write several digits per store; these known forms
+// and round trips of every length guard that.
+TEST(MessagePaths, CodecsKeepTheirKnownForms) {
+    const std::pair<std::string, std::string> armour[] = {
+        {"", ""},           {"a", "001v1"},         {"ab", "05LM2"},         {"abc", "md9J0"},
+        {"abcd", "md9J001y1"}, {std::string(1, '\0'), "00001"}, {std::string(2, '\0'), "00002"},
+        {std::string(3, '\0'), "00000"}, {"\xFF", "003V1"}, {"\xFF\xFF", "0f2-2"}, {"\xFF\xFF\xFF", "Wnyf0"}};
+    for (const auto& [bytes, text] : armour) {
+        EXPECT_EQ(BlindAscii::Full2Asc(bytes), text);
+        EXPECT_EQ(BlindAscii::Asc2Full(text), bytes);
+    }
+    EXPECT_EQ(hex::Write(std::string("\x00\x0F\xA0\xFF", 4)), "000FA0FF");
+    const std::pair<std::string, std::string> lenient[] = {
+        {"0a0B", "\x0A\x0B"}, {"ABC", "\xAB\x0C"}, {"zz12", std::string("\x00\x12", 2)}, {"1z", "\x01"},
+        {"g", std::string(1, '\0')}, {" 1\t2\n3", std::string("\x01\x02\x03", 3)}, {"12345678 9abcdef", "\x12\x34\x56\x78\x09\xAB\xCD\xEF"}};
+    for (const auto& [text, bytes] : lenient) EXPECT_EQ(hex::Read(text), bytes) << text;
+
+    std::mt19937 rng(0x5EED0005);
+    for (std::size_t n = 0; n < 300; ++n) {
+        const std::string bytes = RandomText(rng, n);
+        const std::string text = BlindAscii::Full2Asc(bytes);
+        ASSERT_EQ(text.size(), n == 0 ? 0 : 4 * ((n + 2) / 3) + 1);
+        ASSERT_EQ(BlindAscii::Asc2Full(text), bytes);
+        ASSERT_EQ(hex::Read(hex::Write(bytes)), bytes);
+    }
+}
+
+TEST(MessagePaths, FailuresAndBlanksLeaveTheLastResult) {
+    RC2 rc2;
+    std::string text = "abc";
+    const std::string ciphertext = rc2.Encrypt(text);
+    struct Case {
+        const char* what;
+        std::function<std::string()> call;
+        int error;  // 0: returns "" without error
+    };
+    const Case cases[] = {
+        {"Decrypt of 12 bytes", [&] { return rc2.Decrypt(std::string(12, 'x')); }, 5},
+        {"DecryptHex of 7 bytes", [&] { return rc2.DecryptHex("00112233445566"); }, 5},
+        {"DecryptAsc with tail J", [&] { return rc2.DecryptAsc("md9J"); }, 6},
+        {"DecryptAsc of ZZZZ0", [&] { return rc2.DecryptAsc("ZZZZ0"); }, 5},
+        {"Decrypt of spaces", [&] { return rc2.Decrypt("        "); }, 0},
+        {"DecryptAsc of one character", [&] { return rc2.DecryptAsc("x"); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.error == 0) {
+            EXPECT_EQ(c.call(), "");
+        } else {
+            try {
+                c.call();
+                ADD_FAILURE() << "no error";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.code(), c.error);
+            }
+        }
+        EXPECT_EQ(rc2.Result(), ciphertext);
+    }
+}
+
+// A key stored into the buffer of an earlier, longer key (and a key set from
+// a view of the stored key itself) expands exactly as on a fresh object.
+TEST(MessagePaths, ReusedKeyBufferExpandsAsFresh) {
+    const std::string keys[] = {std::string(128, 'k'), "short key", std::string(40, '\xFF'), "x"};
+    RC2 reused;
+    for (const std::string& key : keys) {
+        RC2 fresh;
+        reused.EffectiveKeyLength(77);
+        fresh.EffectiveKeyLength(77);
+        reused.Key(key);
+        fresh.Key(key);
+        EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey()) << key.size();
+        EXPECT_EQ(reused.Key(), key);
+        reused.Key(reused.Key());
+        EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey()) << key.size();
+    }
+}
+
+}  // namespace
+}  // namespace morvik
