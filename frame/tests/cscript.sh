@@ -7,8 +7,8 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 arch=$1 prefix=$2 script=$3 last=$4
 
-"$here/wine.sh" "$arch" "$prefix" --check || exit $?
-out=$("$here/wine.sh" "$arch" "$prefix" cscript //nologo "Z:$(printf %s "$script" | tr / '\\')" 2>&1 | tr -d '\r') || true
+"$here/../../cmake/wine.sh" "$arch" "$prefix" --check || exit $?
+out=$("$here/../../cmake/wine.sh" "$arch" "$prefix" cscript //nologo "Z:$(printf %s "$script" | tr / '\\')" 2>&1 | tr -d '\r') || true
 printf '%s\n' "$out"
 if printf '%s\n' "$out" | grep -q '^FAIL'; then exit 1; fi
 if [ "$(printf '%s\n' "$out" | sed '/^$/d' | tail -n 1)" != "$last" ]; then

@@ -9,7 +9,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 arch=$1 prefix=$2 dll=$3 iid=$4 iid_earlier=$5
 
-wine() { "$here/wine.sh" "$arch" "$prefix" "$@"; }
+wine() { "$here/../../cmake/wine.sh" "$arch" "$prefix" "$@"; }
 fail() { echo "FAIL: $*"; exit 1; }
 reg_query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 # The data of a string value ("" for the default value).
@@ -20,8 +20,8 @@ value() {
 exists() { wine reg query "$1" >/dev/null 2>&1; }
 same() { [ "$(printf %s "$1" | tr a-z A-Z)" = "$(printf %s "$2" | tr a-z A-Z)" ]; }
 
-"$here/wine.sh" "$arch" "$prefix" --check || exit $?
-"$here/wine.sh" "$arch" "$prefix" --stop
+"$here/../../cmake/wine.sh" "$arch" "$prefix" --check || exit $?
+"$here/../../cmake/wine.sh" "$arch" "$prefix" --stop
 rm -rf "$prefix"
 mkdir -p "$prefix"
 wine --persist >/dev/null 2>&1 </dev/null  # holding no pipe of the caller open
