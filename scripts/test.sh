@@ -54,6 +54,12 @@ run_ctest() {
 
 build ci
 run_ctest --preset ci
+# Everything once more on each bulk kernel, forced (one the processor lacks
+# falls back to the best it has).
+for kernel in scalar sse2 avx2 avx512; do
+  echo "== ci, MORVIK_KERNEL=$kernel"
+  MORVIK_KERNEL=$kernel run_ctest --preset ci
+done
 
 build sanitizers
 run_ctest --preset sanitizers
@@ -61,8 +67,9 @@ run_ctest --preset sanitizers
 build mingw-x86
 build mingw-x64
 
-# The COM server under Wine, one fresh prefix per architecture: registration,
-# the early-bound client, and VBScript and JScript through cscript.
+# Under Wine, one fresh prefix per architecture: the COM server's registration,
+# its early-bound client, VBScript and JScript through cscript, and the
+# kernels' self-check.
 run_ctest --test-dir build/mingw-x86 --output-on-failure
 run_ctest --test-dir build/mingw-x64 --output-on-failure
 
