@@ -120,29 +120,6 @@ template <class V> MORVIK_AVX512_INLINE void PrepareKeys(const KeySchedule& ks, 
     keys.tables = MakeTables(ks);
 }
 
-template <class V> struct Group {
-    V r0, r1, r2, r3;
-};
-
-// As in the AVX2 kernel: each 128-bit part is transposed on its own, so the
-// blocks take lanes in an order of their own, which StoreGroup undoes.
-template <class V> MORVIK_AVX512_INLINE Group<V> LoadGroup(const std::uint8_t* in) {
-    const V x0 = Load<V>(in), x1 = Load<V>(in + sizeof(V)), x2 = Load<V>(in + 2 * sizeof(V)),
-            x3 = Load<V>(in + 3 * sizeof(V));
-    const V a = UnpackLo16(x0, x1), b = UnpackHi16(x0, x1), c = UnpackLo16(x2, x3), d = UnpackHi16(x2, x3);
-    const V e = UnpackLo16(a, b), f = UnpackHi16(a, b), g = UnpackLo16(c, d), h = UnpackHi16(c, d);
-    return {UnpackLo64(e, g), UnpackHi64(e, g), UnpackLo64(f, h), UnpackHi64(f, h)};
-}
-
-template <class V> MORVIK_AVX512_INLINE void StoreGroup(const Group<V>& g, std::uint8_t* out) {
-    const V lo01 = UnpackLo16(g.r0, g.r1), lo23 = UnpackLo16(g.r2, g.r3);
-    const V hi01 = UnpackHi16(g.r0, g.r1), hi23 = UnpackHi16(g.r2, g.r3);
-    Store(UnpackLo32(lo01, lo23), out);
-    Store(UnpackHi32(lo01, lo23), out + sizeof(V));
-    Store(UnpackLo32(hi01, hi23), out + 2 * sizeof(V));
-    Store(UnpackHi32(hi01, hi23), out + 3 * sizeof(V));
-}
-
 // Word i of the blocks; a = R[i-1], b = R[i-2], c = R[i-3].
 template <int S, class V> MORVIK_AVX512_INLINE V Mix(V r, V k, V a, V b, V c) {
     return RotL<S>(Add(Add(r, k), Select(a, b, c)));
@@ -152,59 +129,8 @@ template <int S, class V> MORVIK_AVX512_INLINE V Unmix(V r, V k, V a, V b, V c) 
     return Sub(Sub(RotR<S>(r), k), Select(a, b, c));
 }
 
-// The loops over groups must unroll, or the groups' words would live in
-// memory instead of registers.
-#define MORVIK_EACH_GROUP _Pragma("GCC unroll 4")
-
-template <int G, class V, class Keys> MORVIK_AVX512_INLINE void MixRound(Group<V> (&s)[G], const Keys& keys, int j) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Mix<1>(g.r0, keys.Word(j), g.r3, g.r2, g.r1);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Mix<2>(g.r1, keys.Word(j + 1), g.r0, g.r3, g.r2);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Mix<3>(g.r2, keys.Word(j + 2), g.r1, g.r0, g.r3);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Mix<5>(g.r3, keys.Word(j + 3), g.r2, g.r1, g.r0);
-}
-
-template <int G, class V, class Keys> MORVIK_AVX512_INLINE void UnmixRound(Group<V> (&s)[G], const Keys& keys, int j) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Unmix<5>(g.r3, keys.Word(j + 3), g.r2, g.r1, g.r0);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Unmix<3>(g.r2, keys.Word(j + 2), g.r1, g.r0, g.r3);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Unmix<2>(g.r1, keys.Word(j + 1), g.r0, g.r3, g.r2);
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Unmix<1>(g.r0, keys.Word(j), g.r3, g.r2, g.r1);
-}
-
-template <int G, class V> MORVIK_AVX512_INLINE void MashRound(Group<V> (&s)[G], const KeyTables& t) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Add(g.r0, LookupKey(t, g.r3));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Add(g.r1, LookupKey(t, g.r0));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Add(g.r2, LookupKey(t, g.r1));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Add(g.r3, LookupKey(t, g.r2));
-}
-
-template <int G, class V> MORVIK_AVX512_INLINE void UnmashRound(Group<V> (&s)[G], const KeyTables& t) {
-    MORVIK_EACH_GROUP for (auto& g : s) g.r3 = Sub(g.r3, LookupKey(t, g.r2));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r2 = Sub(g.r2, LookupKey(t, g.r1));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r1 = Sub(g.r1, LookupKey(t, g.r0));
-    MORVIK_EACH_GROUP for (auto& g : s) g.r0 = Sub(g.r0, LookupKey(t, g.r3));
-}
-
-template <bool Encrypting, int G, class V, template <class> class Keys>
-MORVIK_AVX512_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std::uint8_t*& out) {
-    Group<V> s[G];
-    MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) s[i] = LoadGroup<V>(in + i * 4 * sizeof(V));
-    if constexpr (Encrypting) {
-        for (int round = 0; round < 5; ++round) MixRound(s, keys, 4 * round);
-        MashRound(s, keys.tables);
-        for (int round = 5; round < 11; ++round) MixRound(s, keys, 4 * round);
-        MashRound(s, keys.tables);
-        for (int round = 11; round < 16; ++round) MixRound(s, keys, 4 * round);
-    } else {
-        for (int round = 15; round >= 11; --round) UnmixRound(s, keys, 4 * round);
-        UnmashRound(s, keys.tables);
-        for (int round = 10; round >= 5; --round) UnmixRound(s, keys, 4 * round);
-        UnmashRound(s, keys.tables);
-        for (int round = 4; round >= 0; --round) UnmixRound(s, keys, 4 * round);
-    }
-    MORVIK_EACH_GROUP for (int i = 0; i < G; ++i) StoreGroup(s[i], out + i * 4 * sizeof(V));
-    in += G * 4 * sizeof(V);
-    out += G * 4 * sizeof(V);
-}
+#define MORVIK_ROUNDS_INLINE MORVIK_AVX512_INLINE
+#include "cipher/x86/rounds.inl"
 
 // With 32 vector registers, four groups of four words stay in registers in
 // 64-bit code; 32-bit code has eight registers and keeps to one group.
@@ -215,20 +141,7 @@ template <bool Encrypting> MORVIK_AVX512 void Run(const KeySchedule& ks, const s
     if (blocks >= kWide) {
         BroadcastKeys<W> keys;
         PrepareKeys(ks, keys);
-        for (; blocks >= kGroupsInFlight * kWide; blocks -= kGroupsInFlight * kWide)
-            Pass<Encrypting, kGroupsInFlight>(keys, in, out);
-        if constexpr (kGroupsInFlight > 2) {
-            if (blocks >= 2 * kWide) {
-                Pass<Encrypting, 2>(keys, in, out);
-                blocks -= 2 * kWide;
-            }
-        }
-        if constexpr (kGroupsInFlight > 1) {
-            if (blocks >= kWide) {
-                Pass<Encrypting, 1>(keys, in, out);
-                blocks -= kWide;
-            }
-        }
+        PassGroups<Encrypting, kGroupsInFlight>(keys, in, out, blocks);
         WipeKeys(&keys, sizeof keys);
     }
     if (blocks >= 8) {
