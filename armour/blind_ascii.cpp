@@ -111,6 +111,8 @@ inline std::uint32_t GroupValue(const unsigned char* p) noexcept {
 
 }  // namespace
 
+int BlindAscii::DigitValue(char c) noexcept { return kDigits[static_cast<unsigned char>(c)]; }
+
 void BlindAscii::AppendGroups(std::string_view bytes, std::string& out) {
     const std::size_t groups = bytes.size() / 3;
     const std::size_t at = out.size();

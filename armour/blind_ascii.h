@@ -38,6 +38,10 @@ public:
     static void AppendGroups(std::string_view bytes, std::string& out);
     static void AppendGroupsDecoded(std::string_view text, std::string& out);
 
+    // The digit value of one character, 0 outside the alphabet: what a tail
+    // mark or a group character counts for, for callers that explain errors.
+    static int DigitValue(char c) noexcept;
+
 private:
     friend struct BlindAsciiTables;  // builds the lookup tables from these at compile time
 

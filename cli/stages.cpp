@@ -23,13 +23,6 @@ std::string_view Run(std::uint64_t count) {
     return std::string_view(run).substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunkSize)));
 }
 
-constexpr std::string_view kAlphabet = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-/=";
-
-int DigitValue(char c) {
-    const auto at = kAlphabet.find(c);
-    return at == std::string_view::npos ? 0 : static_cast<int>(at);
-}
-
 std::string Quote(std::string_view chars) {
     std::string s;
     for (char c : chars) s += (s.empty() ? "" : " ") + Describe(c);
@@ -285,7 +278,7 @@ void AscDecodeStage::Finish() {
         } catch (const Error& e) {
             const char mark = pending_.back();
             const std::string_view body = std::string_view(pending_).substr(0, pending_.size() - 1);
-            const int value = DigitValue(mark);
+            const int value = BlindAscii::DigitValue(mark);
             const std::uint64_t position = 4 * groups_ + pending_.size();
             if (e.number() == ErrorNumber::Overflow)
                 throw Failure(Exit::Overflow, "armoured text: the tail mark " + Describe(mark) + " (character " +
