@@ -13,6 +13,7 @@
 #include "cipher/kernel.h"
 #include "cipher/rc2.h"
 #include "cipher/tests/openssl_rc2.h"
+#include "tests/vec.h"
 
 namespace morvik {
 
@@ -127,41 +128,17 @@ TEST_P(KernelTest, AgreesWithOpenSsl) {
     }
 }
 
-struct KnownAnswer {
-    const char* key;
-    int effective_bits;
-    const char* plaintext;
-    const char* ciphertext;
-};
-
-// RFC 2268, section 5.
-constexpr KnownAnswer kRfc2268[] = {
-    {"0000000000000000", 63, "0000000000000000", "ebb773f993278eff"},
-    {"ffffffffffffffff", 64, "ffffffffffffffff", "278b27e42e2f0d49"},
-    {"3000000000000000", 64, "1000000000000001", "30649edf9be7d2c2"},
-    {"88", 64, "0000000000000000", "61a8a244adacccf0"},
-    {"88bca90e90875a", 64, "0000000000000000", "6ccf4308974c267f"},
-    {"88bca90e90875a7f0f79c384627bafb2", 64, "0000000000000000", "1a807d272bbe5db1"},
-    {"88bca90e90875a7f0f79c384627bafb2", 128, "0000000000000000", "2269552ab0f85ca6"},
-    {"88bca90e90875a7f0f79c384627bafb216f80a6f85920584c42fceb0be255daf1e", 129, "0000000000000000", "5b78d3a43dfff1f1"},
-};
-
-std::string FromHex(std::string_view hex) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    return bytes;
-}
-
 // Each vector repeated to fill every width of the kernel, so that a lane or
 // a group that is mishandled shows up here too.
 TEST_P(KernelTest, Rfc2268VectorsInEveryLane) {
-    for (const auto& v : kRfc2268) {
-        SCOPED_TRACE(v.key);
+    const auto vectors = test::ReadVec("rfc2268.vec");
+    ASSERT_EQ(vectors.size(), 8u);
+    for (const auto& v : vectors) {
+        SCOPED_TRACE(v.fields.at(0));
         RC2 rc2;
-        rc2.EffectiveKeyLength(v.effective_bits);
-        rc2.Key(FromHex(v.key));
-        const std::string plain = FromHex(v.plaintext), cipher = FromHex(v.ciphertext);
+        rc2.EffectiveKeyLength(std::stoi(v.fields.at(1)));
+        rc2.Key(test::Unhex(v.fields.at(0)));
+        const std::string plain = test::Unhex(v.fields.at(2)), cipher = test::Unhex(v.fields.at(3));
         for (std::size_t count : {1u, 8u, 16u, 32u, 64u, 128u, 255u}) {
             std::string text, expected;
             for (std::size_t i = 0; i < count; ++i) text += plain, expected += cipher;
