@@ -2,14 +2,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace morvik::detail {
 
-// Stores through a volatile pointer cannot be removed as dead stores.
+// Test hook: when set, sees every span right after it was wiped, while the
+// memory is still live. Tests use it to check what gets wiped without reading
+// freed memory.
+inline void (*wipe_observer)(const void* p, std::size_t n) noexcept = nullptr;
+
 inline void Wipe(void* p, std::size_t n) noexcept {
+#if defined(__GNUC__)
+    // The empty assembly statement may read the memory, so the compiler
+    // cannot drop the stores as dead.
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
+    // Stores through a volatile pointer cannot be removed as dead stores.
     auto* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
+    for (std::size_t i = 0; i < n; ++i) v[i] = 0;
+#endif
+    if (wipe_observer) wipe_observer(p, n);
 }
 
 // Wipes the whole buffer of `s`, beyond its size up to its capacity, and

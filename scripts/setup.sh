@@ -11,6 +11,8 @@ packages=(
   libssl-dev openssl nettle-dev libgcrypt20-dev
   # the command-line tool's man page, and its peak-memory script
   help2man time
+  # memory checking of the tool and its tests
+  valgrind
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32 wine64 libwine-dev

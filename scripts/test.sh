@@ -53,16 +53,21 @@ run_ctest() {
 }
 
 build ci
+# This run includes the tool's tests under Valgrind (label memcheck).
 run_ctest --preset ci
 # Everything once more on each bulk kernel, forced (one the processor lacks
 # falls back to the best it has).
 for kernel in scalar sse2 avx2 avx512; do
   echo "== ci, MORVIK_KERNEL=$kernel"
-  MORVIK_KERNEL=$kernel run_ctest --preset ci
+  MORVIK_KERNEL=$kernel run_ctest --preset ci -LE memcheck
 done
 
 build sanitizers
-run_ctest --preset sanitizers
+# Leak checking explicitly on (a canary test shows that it is), and any
+# sanitizer report ends the process with a failure.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_ctest --preset sanitizers
 
 build mingw-x86
 build mingw-x64

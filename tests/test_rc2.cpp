@@ -5,10 +5,14 @@
 
 #include <cctype>
 #include <climits>
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "cipher/pitable.h"
 #include "cipher/rc2.h"
+#include "cipher/wipe.h"
 #include "vec.h"
 
 namespace morvik {
@@ -200,6 +204,63 @@ TEST(RC2Object, SecondKeyLeavesNothingOfTheFirst) {
     reused.Key("x");
     fresh.Key("x");
     EXPECT_EQ(reused.ExpandedKey(), fresh.ExpandedKey());
+}
+
+// Records what the core wipes, through its test hook. Each span must read as
+// zeros at the moment it is reported, while it is still live memory.
+class Wipes {
+public:
+    Wipes() {
+        spans_.clear();
+        detail::wipe_observer = [](const void* p, std::size_t n) noexcept {
+            const auto* b = static_cast<const unsigned char*>(p);
+            bool zero = true;
+            for (std::size_t i = 0; i < n; ++i) zero = zero && b[i] == 0;
+            spans_.push_back({b, n, zero});
+        };
+    }
+    ~Wipes() { detail::wipe_observer = nullptr; }
+
+    // Whether [p, p + n) lay inside one span that was wiped to zeros.
+    bool Covered(const void* p, std::size_t n) const {
+        const auto* b = static_cast<const unsigned char*>(p);
+        return std::any_of(spans_.begin(), spans_.end(), [&](const Span& s) {
+            return s.zero && b >= s.p && b + n <= s.p + s.n;
+        });
+    }
+
+private:
+    struct Span {
+        const unsigned char* p;
+        std::size_t n;
+        bool zero;
+    };
+    static inline std::vector<Span> spans_;
+};
+
+TEST(RC2Object, KeyMaterialIsWipedWhenReplacedOrReleased) {
+    auto rc2 = std::make_unique<RC2>();
+    rc2->Key(std::string(40, 'a'));  // longer than any in-object buffer
+    const char* first = rc2->Key().data();
+    {
+        Wipes wipes;
+        rc2->Key(std::string(100, 'b'));  // needs a larger buffer: the old one goes
+        EXPECT_TRUE(wipes.Covered(first, 40));
+    }
+    const char* second = rc2->Key().data();
+    {
+        Wipes wipes;
+        rc2->Key(std::string(10, 'c'));  // fits: what is left of the longer key goes
+        EXPECT_EQ(rc2->Key().data(), second);
+        EXPECT_TRUE(wipes.Covered(second + 10, 90));
+    }
+    rc2->Key(std::string(40, 'd'));
+    const char* key = rc2->Key().data();
+    const auto* expanded = rc2->ExpandedKey().data();
+    Wipes wipes;
+    rc2.reset();
+    EXPECT_TRUE(wipes.Covered(key, 40));
+    EXPECT_TRUE(wipes.Covered(expanded, 128));
 }
 
 TEST(RC2Object, ShortEffectiveLengthsReduceToOneByte) {
