@@ -1,9 +1,11 @@
 #include "armour/blind_ascii.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "cipher/error.h"
+#include "cipher/output.h"
 
 namespace morvik {
 
@@ -114,44 +116,57 @@ inline std::uint32_t GroupValue(const unsigned char* p) noexcept {
 int BlindAscii::DigitValue(char c) noexcept { return kDigits[static_cast<unsigned char>(c)]; }
 
 void BlindAscii::AppendGroups(std::string_view bytes, std::string& out) {
-    const std::size_t groups = bytes.size() / 3;
-    const std::size_t at = out.size();
-    out.resize(at + 4 * groups);
-    char* o = out.data() + at;
+    constexpr std::size_t kGroups = detail::kPiece / 4;  // groups per piece of output
+    std::size_t groups = bytes.size() / 3;
+    detail::Reserve(out, out.size() + 4 * groups);
+    char piece[4 * kGroups];
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (std::size_t g = 0; g < groups; ++g, p += 3, o += 4)
-        PutDigits(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2], o);
+    while (groups != 0) {
+        const std::size_t count = std::min(groups, kGroups);
+        char* o = piece;
+        for (std::size_t g = 0; g < count; ++g, p += 3, o += 4)
+            PutDigits(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2], o);
+        out.append(piece, 4 * count);
+        groups -= count;
+    }
 }
 
 void BlindAscii::AppendGroupsDecoded(std::string_view text, std::string& out) {
-    const std::size_t groups = text.size() / 4;
+    constexpr std::size_t kGroups = detail::kPiece / 3;
+    std::size_t groups = text.size() / 4;
     const std::size_t at = out.size();
-    out.resize(at + 3 * groups);
-    char* o = out.data() + at;
+    detail::Reserve(out, at + 3 * groups);
+    char piece[3 * kGroups];
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    for (std::size_t g = 0; g < groups; ++g, p += 4, o += 3) {
-        const std::uint32_t n = GroupValue(p);
-        if (n >= kGroupLimit) {
-            out.resize(at);
-            throw Error(ErrorNumber::InvalidArgument);
+    while (groups != 0) {
+        const std::size_t count = std::min(groups, kGroups);
+        char* o = piece;
+        for (std::size_t g = 0; g < count; ++g, p += 4, o += 3) {
+            const std::uint32_t n = GroupValue(p);
+            if (n >= kGroupLimit) {
+                out.resize(at);
+                throw Error(ErrorNumber::InvalidArgument);
+            }
+            o[0] = static_cast<char>(n >> 16);
+            o[1] = static_cast<char>(n >> 8);
+            o[2] = static_cast<char>(n);
         }
-        o[0] = static_cast<char>(n >> 16);
-        o[1] = static_cast<char>(n >> 8);
-        o[2] = static_cast<char>(n);
+        out.append(piece, 3 * count);
+        groups -= count;
     }
 }
 
 std::string BlindAscii::Full2Asc(std::string_view bytes) {
     if (bytes.empty()) return {};
     const std::size_t whole = bytes.size() / 3 * 3, rest = bytes.size() - whole;
-    std::string out;
-    out.reserve(4 * ((bytes.size() + 2) / 3) + 1);
+    std::string out = detail::Reserved(4 * ((bytes.size() + 2) / 3) + 1);
     AppendGroups(bytes.substr(0, whole), out);
     if (rest != 0) {
         std::uint32_t n = 0;
         for (unsigned char b : bytes.substr(whole)) n = n * 256 + b;
-        out.resize(out.size() + 4);
-        PutDigits(n, out.data() + out.size() - 4);
+        char digits[4];
+        PutDigits(n, digits);
+        out.append(digits, 4);
     }
     out += Digit2Asc(static_cast<std::int32_t>(rest));
     static_assert(Num2Asc(0).view() == "0" && Num2Asc(65).view() == "=" && Num2Asc(66).view() == "10");
@@ -167,8 +182,7 @@ std::string BlindAscii::Asc2Full(std::string_view text) {
 
     // Every group but the last gives three bytes whatever the tail says.
     const std::size_t last = (body.size() - 1) / 4 * 4;
-    std::string out;
-    out.reserve(last / 4 * 3 + 4);
+    std::string out = detail::Reserved(last / 4 * 3 + 4);
     AppendGroupsDecoded(body.substr(0, last), out);
 
     std::uint32_t n = Asc2Num(body.substr(last));

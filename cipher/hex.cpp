@@ -1,8 +1,12 @@
 #include "cipher/hex.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cstdint>
 #include <cstring>
+
+#include "cipher/output.h"
 
 namespace morvik::hex {
 namespace {
@@ -64,27 +68,36 @@ static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit
 }  // namespace
 
 void WriteTo(std::string_view bytes, std::string& out) {
-    const std::size_t at = out.size();
-    out.resize(at + 2 * bytes.size());
-    char* o = out.data() + at;
-    for (unsigned char b : bytes) {
-        std::memcpy(o, &kPairs[2u * b], 2);
-        o += 2;
+    detail::Reserve(out, out.size() + 2 * bytes.size());
+    char piece[detail::kPiece];
+    for (std::size_t at = 0; at < bytes.size(); at += detail::kPiece / 2) {
+        const std::string_view part = bytes.substr(at, detail::kPiece / 2);
+        char* o = piece;
+        for (unsigned char b : part) {
+            std::memcpy(o, &kPairs[2u * b], 2);
+            o += 2;
+        }
+        out.append(piece, 2 * part.size());
     }
 }
 
 void ReadTo(std::string_view text, std::string& out) {
-    const std::size_t at = out.size();
-    out.resize(at + (text.size() + 1) / 2);
-    char* o = out.data() + at;
+    detail::Reserve(out, out.size() + (text.size() + 1) / 2);
+    char piece[detail::kPiece];
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
+    while (n >= 2) {
+        const std::size_t pairs = std::min(n / 2, detail::kPiece);
+        char* o = piece;
 #pragma GCC unroll 8
-    for (; n >= 2; n -= 2, p += 2) {
-        const std::int16_t v = kPairValue[p[0] | p[1] << 8];
-        *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
+        for (std::size_t i = 0; i < pairs; ++i, p += 2) {
+            const std::int16_t v = kPairValue[p[0] | p[1] << 8];
+            *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
+        }
+        out.append(piece, pairs);
+        n -= 2 * pairs;
     }
-    if (n == 1) *o = static_cast<char>(ReadGroup(p, 1));
+    if (n == 1) out += static_cast<char>(ReadGroup(p, 1));
 }
 
 std::string Write(std::string_view bytes) {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "armour/blind_ascii.h"
 #include "cipher/hex.h"
+#include "cipher/output.h"
 #include "cipher/pitable.h"
 #include "cipher/wipe.h"
 
@@ -100,51 +102,83 @@ void RC2::DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t b
     detail::DecryptBlocks(ks_, in, out, blocks);
 }
 
-void RC2::EncryptIntoResult(std::string& sText) {
-    if (const std::size_t tail = sText.size() % kBlockSize; tail != 0)
-        sText.append(kBlockSize - tail, '\0');
-    const std::size_t n = sText.size();
-    if (result_.capacity() < n) {
-        std::string fresh(n, '\0');  // the only step that can fail, before result_ changes
-        result_.swap(fresh);
-    } else {
-        result_.resize(n);
+namespace {
+
+void FillToWholeBlocks(std::string& text) {
+    if (const std::size_t tail = text.size() % RC2::kBlockSize; tail != 0)
+        text.append(RC2::kBlockSize - tail, '\0');
+}
+
+bool IsBlank(std::string_view text) noexcept { return text.find_first_not_of(' ') == std::string_view::npos; }
+
+bool Overlap(std::string_view a, const std::string& b) noexcept {
+    const std::less<const char*> before;
+    return before(a.data(), b.data() + b.capacity()) && before(b.data(), a.data() + a.size());
+}
+
+}  // namespace
+
+void RC2::Transform(bool encrypting, std::string_view in, std::string& spare, std::string* copy) noexcept {
+    if (result_.capacity() < in.size()) result_.swap(spare);
+    result_.clear();
+    alignas(64) std::uint8_t piece[detail::kPiece];
+    for (std::size_t at = 0; at < in.size(); at += detail::kPiece) {
+        const std::size_t n   = std::min(detail::kPiece, in.size() - at);
+        const auto*       src = reinterpret_cast<const std::uint8_t*>(in.data() + at);
+        if (encrypting)
+            EncryptBlocks(src, piece, n / kBlockSize);
+        else
+            DecryptBlocks(src, piece, n / kBlockSize);
+        result_.append(reinterpret_cast<const char*>(piece), n);
+        if (copy) copy->append(reinterpret_cast<const char*>(piece), n);
     }
-    EncryptBlocks(reinterpret_cast<const std::uint8_t*>(sText.data()),
-                  reinterpret_cast<std::uint8_t*>(result_.data()), n / kBlockSize);
+    detail::Wipe(piece, std::min(in.size(), detail::kPiece));
+}
+
+void RC2::EncryptIntoResult(std::string& sText) {
+    FillToWholeBlocks(sText);
+    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
+    Transform(true, sText, spare, nullptr);
 }
 
 std::string RC2::Encrypt(std::string& sText) {
-    EncryptIntoResult(sText);
-    return result_;
+    FillToWholeBlocks(sText);
+    std::string out   = detail::Reserved(sText.size());
+    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
+    Transform(true, sText, spare, &out);
+    return out;
 }
 
-std::string RC2::DecryptOwned(std::string text) {
-    if (text.find_first_not_of(' ') == std::string::npos) return {};
-    if (text.size() % kBlockSize != 0) throw Error(ErrorNumber::InvalidArgument);
-    auto* bytes = reinterpret_cast<std::uint8_t*>(text.data());
-    DecryptBlocks(bytes, bytes, text.size() / kBlockSize);
-    const std::size_t keep = text.find_last_not_of('\0');
-    text.resize(keep == std::string::npos ? 0 : keep + 1);
-    result_ = text;
-    return text;
-}
+std::string RC2::Decrypt(std::string_view sText) {
+    if (IsBlank(sText)) return {};
+    if (sText.size() % kBlockSize != 0) throw Error(ErrorNumber::InvalidArgument);
+    // The last result is rewritten from its start while the input is read, so
+    // a view of it is copied first.
+    if (Overlap(sText, result_)) return Decrypt(std::string(sText));
 
-std::string RC2::Decrypt(std::string_view sText) { return DecryptOwned(std::string(sText)); }
+    std::string out   = detail::Reserved(sText.size());
+    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
+    Transform(false, sText, spare, &out);
+    const std::size_t last = out.find_last_not_of('\0');
+    const std::size_t keep = last == std::string::npos ? 0 : last + 1;
+    out.resize(keep);
+    result_.resize(keep);
+    return out;
+}
 
 std::string RC2::EncryptHex(std::string_view sHex) {
     std::string bytes = hex::Read(sHex);
     return Encrypt(bytes);
 }
 
-std::string RC2::DecryptHex(std::string_view sHex) { return DecryptOwned(hex::Read(sHex)); }
+std::string RC2::DecryptHex(std::string_view sHex) { return Decrypt(hex::Read(sHex)); }
 
 std::string RC2::EncryptAsc(std::string& sText) {
     EncryptIntoResult(sText);
     return BlindAscii::Full2Asc(result_);
 }
 
-std::string RC2::DecryptAsc(std::string_view sAsc) { return DecryptOwned(BlindAscii::Asc2Full(sAsc)); }
+std::string RC2::DecryptAsc(std::string_view sAsc) { return Decrypt(BlindAscii::Asc2Full(sAsc)); }
 
 std::string RC2::ResultHex() const { return hex::Write(result_); }
 std::string RC2::ResultAsc() const { return BlindAscii::Full2Asc(result_); }

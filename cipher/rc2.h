@@ -104,11 +104,15 @@ private:
 
     void ExpandKey() noexcept;  // from key_ and effective_bits_
 
-    // Encrypt with the ciphertext written straight into result_, for members
-    // that need no copy of their own.
+    // Runs the blocks of `in` into result_ and, if given, into `copy`, a piece
+    // at a time through a buffer that stays in the first-level cache, so a
+    // large message goes out to memory once per output and is never read
+    // back for a copy. `spare` is the new buffer of result_ if it is too
+    // small; `copy` must have room for all of `in`. Nothing here can fail.
+    void Transform(bool encrypting, std::string_view in, std::string& spare, std::string* copy) noexcept;
+    // Encrypt with the ciphertext in result_ only, for members that need no
+    // copy of their own.
     void EncryptIntoResult(std::string& sText);
-    // Decrypt on a text the caller has handed over, in place.
-    std::string DecryptOwned(std::string text);
 
     std::array<std::uint8_t, 128> L_{};  // expanded key
     detail::KeySchedule ks_{};           // L_ as words, what the kernels read
