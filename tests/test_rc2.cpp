@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <climits>
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "cipher/hex.h"
 #include "cipher/pitable.h"
 #include "cipher/rc2.h"
 #include "cipher/wipe.h"
@@ -125,6 +127,10 @@ TEST(RC2Object, FailuresAndBlankInputLeaveTheLastResult) {
         if (c.error == 0) {
             EXPECT_EQ(got, "");
         }
+        EXPECT_EQ(rc2.Result(), cipher);
+    }
+    for (std::size_t n = 1; n < 8; ++n) {
+        EXPECT_EQ(ErrorOf([&] { rc2.Decrypt(std::string(n, 'x')); }), 5) << n << " bytes";
         EXPECT_EQ(rc2.Result(), cipher);
     }
     // The object stays usable.
@@ -300,6 +306,33 @@ TEST(Errors, CarryNumberAndStandardText) {
     EXPECT_STREQ(Error(ErrorNumber::Overflow).what(), "Overflow");
     EXPECT_STREQ(Error(ErrorNumber::SubscriptOutOfRange).what(), "Subscript out of range");
     EXPECT_EQ(Error(ErrorNumber::SubscriptOutOfRange).code(), 9);
+}
+
+
+// A message of hundreds of MiB goes through every member as a short one does.
+// Run once, on its own (CTest's core.large), not under the sanitizers.
+TEST(Large, HundredsOfMiB) {
+    constexpr std::size_t kSize = std::size_t{256} << 20;
+    std::string plain(kSize, '\0');
+    std::uint64_t x = 0x9E3779B97F4A7C15u;
+    for (std::size_t i = 0; i < kSize; i += 8) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        std::memcpy(plain.data() + i, &x, 8);
+    }
+    plain.back() = 'z';
+    RC2 rc2;
+    rc2.Key("large");
+    std::string expected(kSize, '\0');
+    rc2.EncryptBlocks(reinterpret_cast<const std::uint8_t*>(plain.data()),
+                      reinterpret_cast<std::uint8_t*>(expected.data()), kSize / 8);
+    std::string text = plain;
+    std::string cipher = rc2.Encrypt(text);
+    ASSERT_TRUE(cipher == expected);
+    ASSERT_TRUE(rc2.Decrypt(cipher) == plain);
+    const std::string asc = rc2.EncryptAsc(text);
+    EXPECT_EQ(asc.size(), 4 * ((kSize + 2) / 3) + 1);
+    ASSERT_TRUE(rc2.DecryptAsc(asc) == plain);
+    ASSERT_TRUE(rc2.DecryptHex(hex::Write(cipher)) == plain);
 }
 
 }  // namespace

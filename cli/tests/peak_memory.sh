@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Encrypts and decrypts a large file (1 GiB by default) with morvik in every
 # form and prints the peak resident memory of each run, which must stay under
-# 16 MiB. Not a CTest test: it needs several GiB of disk and some minutes.
+# 16 MiB. CTest runs it on 256 MiB (cli.large_files); the default size needs
+# several GiB of disk and some minutes.
 #
 #   cli/tests/peak_memory.sh [path/to/morvik] [size in MiB]
 set -euo pipefail
