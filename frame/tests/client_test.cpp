@@ -14,6 +14,7 @@
 
 #include "morvik.h"
 #include "morvik_iids.h"
+#include "com_owners.h"
 
 #include <gtest/gtest.h>
 
@@ -29,48 +30,9 @@ namespace {
 constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
 constexpr HRESULT kOverflow        = static_cast<HRESULT>(0x800A0006);
 
-// ---- Small owners --------------------------------------------------------------
-
-class Bstr {
-public:
-    Bstr() = default;
-    Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    Bstr(const wchar_t* s) : Bstr(std::wstring(s)) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    BSTR* out() { SysFreeString(b_); b_ = nullptr; return &b_; }
-    BSTR* inout() { return &b_; }
-    std::wstring text() const { return std::wstring(b_, SysStringLen(b_)); }
-private:
-    BSTR b_ = nullptr;
-};
-
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    explicit Ptr(T* p) : p_(p) {}
-    Ptr(Ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    ~Ptr() { if (p_) p_->Release(); }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    void** out() { reset(); return reinterpret_cast<void**>(&p_); }
-    T** addr() { reset(); return &p_; }
-    void reset() { if (p_) p_->Release(); p_ = nullptr; }
-private:
-    T* p_ = nullptr;
-};
-
-struct Variant {
-    VARIANT v;
-    Variant() { VariantInit(&v); }
-    Variant(const Variant&) = delete;
-    ~Variant() { VariantClear(&v); }
-};
+using morvik::test::Bstr;
+using morvik::test::Ptr;
+using morvik::test::Variant;
 
 // Byte string <-> text through the ANSI code page, as the server does.
 std::wstring Chars(const std::string& bytes) {
@@ -130,13 +92,7 @@ std::pair<std::wstring, std::wstring> LastError() {
     return {description.text(), source.text()};
 }
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH] = {};
-    LONG size = sizeof path;
-    RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{12776653-3BE7-48D1-9490-F8921B6FA239}\\InprocServer32", path,
-                   &size);
-    return path;
-}
+std::wstring ModulePath() { return morvik::test::RegisteredModulePath(); }
 
 // ---- The object through its vtable -------------------------------------------------
 
