@@ -6,6 +6,7 @@
 #include <initguid.h>
 #include <windows.h>
 #include <ole2.h>
+#include <activscp.h>
 #include <cguid.h>
 #include <psapi.h>
 
@@ -17,6 +18,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -428,6 +431,129 @@ TEST_F(Lifetime, NoGrowthOverOneHundredThousandCalls) {
                 static_cast<long long>(heap_growth), static_cast<long long>(committed_growth));
 
     objects.clear();
+    EXPECT_EQ(module_.CanUnloadNow(), S_OK);
+}
+
+// ---- Objects of a script ------------------------------------------------------------------
+
+// A script cannot ask the module for its count, so the VBScript lifetime
+// script also runs here, in a script engine this process hosts: once the
+// engine is closed, every object the script made must be gone.
+
+// The one host object the script uses: WScript.Echo, which keeps its lines.
+class EchoObject final : public IDispatch {
+public:
+    std::vector<std::wstring> lines;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    // Owned by the test, which outlives the engine.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        if (count != 1 || lstrcmpiW(names[0], L"Echo") != 0) return DISP_E_UNKNOWNNAME;
+        ids[0] = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (id != 1) return DISP_E_MEMBERNOTFOUND;
+        std::wstring line;
+        for (UINT i = params->cArgs; i-- > 0;) {  // the last argument comes first
+            Variant text;
+            if (FAILED(VariantChangeType(&text.v, &params->rgvarg[i], 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+            if (!line.empty()) line += L' ';
+            line.append(V_BSTR(&text.v), SysStringLen(V_BSTR(&text.v)));
+        }
+        lines.push_back(line);
+        if (result) VariantInit(result);
+        return S_OK;
+    }
+};
+
+class ScriptSite final : public IActiveScriptSite {
+public:
+    explicit ScriptSite(EchoObject& echo) : echo_(echo) {}
+    std::wstring error;  // the first script error, with its line
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IActiveScriptSite) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetLCID(LCID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) override {
+        if (item) *item = nullptr;
+        if (info) *info = nullptr;
+        if (lstrcmpiW(name, L"WScript") != 0) return TYPE_E_ELEMENTNOTFOUND;
+        if ((mask & SCRIPTINFO_IUNKNOWN) && item) *item = &echo_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDocVersionString(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStateChange(SCRIPTSTATE) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnScriptError(IActiveScriptError* script_error) override {
+        EXCEPINFO info{};
+        DWORD context = 0;
+        ULONG line = 0;
+        LONG column = 0;
+        script_error->GetExceptionInfo(&info);
+        script_error->GetSourcePosition(&context, &line, &column);
+        if (error.empty())
+            error = L"line " + std::to_wstring(line + 1) + L": " +
+                    (info.bstrDescription ? info.bstrDescription : L"error " + std::to_wstring(info.scode));
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEnterScript() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnLeaveScript() override { return S_OK; }
+
+private:
+    EchoObject& echo_;
+};
+
+std::wstring ReadScript(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return std::wstring(bytes.begin(), bytes.end());  // the scripts are ASCII
+}
+
+TEST_F(Lifetime, ObjectsOfAScriptAreGoneWhenItsEngineCloses) {
+    const std::wstring text = ReadScript(MORVIK_LIFETIME_SCRIPT);
+    ASSERT_FALSE(text.empty()) << MORVIK_LIFETIME_SCRIPT;
+    EchoObject echo;
+    ScriptSite site(echo);
+    {
+        CLSID vbscript{};
+        ASSERT_EQ(CLSIDFromProgID(L"VBScript", &vbscript), S_OK);
+        Ptr<IActiveScript> engine;
+        ASSERT_EQ(CoCreateInstance(vbscript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript, engine.out()), S_OK);
+        Ptr<IActiveScriptParse> parse;
+        ASSERT_EQ(engine->QueryInterface(IID_IActiveScriptParse, parse.out()), S_OK);
+        ASSERT_EQ(parse->InitNew(), S_OK);
+        ASSERT_EQ(engine->SetScriptSite(&site), S_OK);
+        ASSERT_EQ(engine->AddNamedItem(L"WScript", SCRIPTITEM_ISVISIBLE), S_OK);
+        ASSERT_EQ(parse->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, nullptr), S_OK);
+        EXPECT_EQ(engine->SetScriptState(SCRIPTSTATE_STARTED), S_OK);
+        EXPECT_EQ(engine->Close(), S_OK);
+    }
+    EXPECT_EQ(site.error, L"");
+    for (const std::wstring& line : echo.lines) EXPECT_NE(line.rfind(L"FAIL", 0), 0u) << std::string(line.begin(), line.end());
+    ASSERT_FALSE(echo.lines.empty());
+    EXPECT_EQ(echo.lines.back(), L"MORVIK SCRIPT END");
     EXPECT_EQ(module_.CanUnloadNow(), S_OK);
 }
 
