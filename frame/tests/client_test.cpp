@@ -599,34 +599,59 @@ TEST_F(Exports, AggregationIsRefused) {
     EXPECT_EQ(inner.get(), nullptr);
 }
 
-TEST_F(Exports, CanUnloadNowFollowsObjectsAndLocks) {
-    Ptr<IClassFactory> factory;
-    ASSERT_EQ(get_class_(CLSID_RC2, IID_IClassFactory, factory.out()), S_OK);
+TEST_F(Exports, CanUnloadNowFollowsObjectsLocksAndTheClassObject) {
     EXPECT_EQ(can_unload_(), S_OK);
+    const auto factory = [&] {
+        Ptr<IClassFactory> f;
+        EXPECT_EQ(get_class_(CLSID_RC2, IID_IClassFactory, f.out()), S_OK);
+        return f;
+    };
+    {  // the class object alone: a client may keep it to make objects later
+        auto f = factory();
+        EXPECT_EQ(can_unload_(), S_FALSE);
+        Ptr<IUnknown> again;
+        ASSERT_EQ(f->QueryInterface(IID_IUnknown, again.out()), S_OK);
+        f.reset();
+        EXPECT_EQ(can_unload_(), S_FALSE);
+        again.reset();
+        EXPECT_EQ(can_unload_(), S_OK);
+    }
 
+    // Objects alone: each call below lets the class object go again.
     Ptr<_RC2> first, second;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID__RC2, first.out()), S_OK);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID__RC2, first.out()), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, second.out()), S_OK);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IDispatch, second.out()), S_OK);
     first.reset();
     EXPECT_EQ(can_unload_(), S_FALSE);
     second.reset();
     EXPECT_EQ(can_unload_(), S_OK);
 
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, first.out()), E_NOINTERFACE);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IClassFactory, first.out()), E_NOINTERFACE);
     EXPECT_EQ(can_unload_(), S_OK) << "a refused creation leaves no object behind";
 
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    // Locks alone.
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
     EXPECT_EQ(can_unload_(), S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // one unlock too many
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);  // one unlock too many
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
+    EXPECT_EQ(can_unload_(), S_OK);
+
+    // One release too many does not cancel the next client's reference.
+    {
+        auto f = factory();
+        f->Release();  // and once more when f goes
+    }
+    auto held = factory();
+    EXPECT_EQ(can_unload_(), S_FALSE);
+    held.reset();
     EXPECT_EQ(can_unload_(), S_OK);
 }
 

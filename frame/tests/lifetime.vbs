@@ -22,9 +22,15 @@ Sub Check(ok, what)
     End If
 End Sub
 
+Dim created : created = 0
+Function NewRC2()
+    Set NewRC2 = CreateObject("Morvik.RC2")
+    created = created + 1
+End Function
+
 Dim i, o, s, c, a, x, plain
 For i = 1 To kObjects
-    Set o = CreateObject("Morvik.RC2")
+    Set o = NewRC2()
     Check o.EffectiveKeyLength = 0 And Len(o.Key) = 0 And Len(o.Result) = 0, "object " & i & " starts empty"
 
     ' A known answer (OpenSSL's RC2), the filling written into the variable
@@ -58,7 +64,7 @@ Set o = Nothing
 
 Dim live(999), n
 For n = 0 To kAlive - 1
-    Set live(n) = CreateObject("Morvik.RC2")
+    Set live(n) = NewRC2()
     live(n).Key = "own key " & n
 Next
 For n = 0 To kAlive - 1
@@ -73,4 +79,5 @@ For n = kAlive - 1 To 1 Step -2
 Next
 
 If failures = 0 Then WScript.Echo "all checks passed" Else WScript.Echo failures & " checks failed"
+WScript.Echo "objects created: " & created
 WScript.Echo "MORVIK SCRIPT END"
