@@ -15,6 +15,7 @@ HINSTANCE g_module = nullptr;  // kept by DllMain; registration needs the path
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
+std::atomic<long> g_factory_refs{0};  // held by clients, not the module's own
 
 constexpr wchar_t kProgId[] = L"Morvik.RC2";
 
@@ -61,28 +62,36 @@ LSTATUS DeleteTree(const std::wstring& key) {
 
 std::wstring ClassKey() { return L"CLSID\\" + GuidText(CLSID_RC2); }
 
-// Locks come and go in pairs from well-behaved clients; an extra unlock must
-// not make the count negative and hold the module forever.
-void Unlock() noexcept {
-    long n = g_locks.load();
-    while (n > 0 && !g_locks.compare_exchange_weak(n, n - 1)) {}
+// Locks and references come and go in pairs from well-behaved clients; an
+// extra unlock or release must not make a count negative and hold the module
+// forever.
+void Decrement(std::atomic<long>& count) noexcept {
+    long n = count.load();
+    while (n > 0 && !count.compare_exchange_weak(n, n - 1)) {}
 }
 
-// One class object for the life of the module: its references do not keep
-// the module loaded (LockServer does), so it needs no count of its own.
+// One class object for the life of the module. Clients that make many
+// objects keep it (CoGetClassObject, then CreateInstance again and again), so
+// their references hold the module like a lock: otherwise the apartment's
+// CoFreeUnusedLibraries unloads the DLL under the pointer they still hold.
 class ClassFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
             *object = static_cast<IClassFactory*>(this);
+            AddRef();
             return S_OK;
         }
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    // The counts returned include the module's own reference.
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_factory_refs + 1); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        Decrement(g_factory_refs);
+        return static_cast<ULONG>(g_factory_refs.load() + 1);
+    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (!object) return E_POINTER;
@@ -92,7 +101,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock) ++g_locks;
-        else Unlock();
+        else Decrement(g_locks);
         return S_OK;
     }
 };
@@ -128,7 +137,9 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* object) {
     return g_factory.QueryInterface(riid, object);
 }
 
-STDAPI DllCanUnloadNow() { return g_objects.load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return g_objects.load() == 0 && g_locks.load() == 0 && g_factory_refs.load() == 0 ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer() try {
     std::wstring path = ModulePath();

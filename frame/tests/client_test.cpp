@@ -14,6 +14,7 @@
 
 #include "morvik.h"
 #include "morvik_iids.h"
+#include "com_owners.h"
 
 #include <gtest/gtest.h>
 
@@ -29,48 +30,9 @@ namespace {
 constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
 constexpr HRESULT kOverflow        = static_cast<HRESULT>(0x800A0006);
 
-// ---- Small owners --------------------------------------------------------------
-
-class Bstr {
-public:
-    Bstr() = default;
-    Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    Bstr(const wchar_t* s) : Bstr(std::wstring(s)) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    BSTR* out() { SysFreeString(b_); b_ = nullptr; return &b_; }
-    BSTR* inout() { return &b_; }
-    std::wstring text() const { return std::wstring(b_, SysStringLen(b_)); }
-private:
-    BSTR b_ = nullptr;
-};
-
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    explicit Ptr(T* p) : p_(p) {}
-    Ptr(Ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    ~Ptr() { if (p_) p_->Release(); }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    void** out() { reset(); return reinterpret_cast<void**>(&p_); }
-    T** addr() { reset(); return &p_; }
-    void reset() { if (p_) p_->Release(); p_ = nullptr; }
-private:
-    T* p_ = nullptr;
-};
-
-struct Variant {
-    VARIANT v;
-    Variant() { VariantInit(&v); }
-    Variant(const Variant&) = delete;
-    ~Variant() { VariantClear(&v); }
-};
+using morvik::test::Bstr;
+using morvik::test::Ptr;
+using morvik::test::Variant;
 
 // Byte string <-> text through the ANSI code page, as the server does.
 std::wstring Chars(const std::string& bytes) {
@@ -130,13 +92,7 @@ std::pair<std::wstring, std::wstring> LastError() {
     return {description.text(), source.text()};
 }
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH] = {};
-    LONG size = sizeof path;
-    RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{12776653-3BE7-48D1-9490-F8921B6FA239}\\InprocServer32", path,
-                   &size);
-    return path;
-}
+std::wstring ModulePath() { return morvik::test::RegisteredModulePath(); }
 
 // ---- The object through its vtable -------------------------------------------------
 
@@ -643,34 +599,59 @@ TEST_F(Exports, AggregationIsRefused) {
     EXPECT_EQ(inner.get(), nullptr);
 }
 
-TEST_F(Exports, CanUnloadNowFollowsObjectsAndLocks) {
-    Ptr<IClassFactory> factory;
-    ASSERT_EQ(get_class_(CLSID_RC2, IID_IClassFactory, factory.out()), S_OK);
+TEST_F(Exports, CanUnloadNowFollowsObjectsLocksAndTheClassObject) {
     EXPECT_EQ(can_unload_(), S_OK);
+    const auto factory = [&] {
+        Ptr<IClassFactory> f;
+        EXPECT_EQ(get_class_(CLSID_RC2, IID_IClassFactory, f.out()), S_OK);
+        return f;
+    };
+    {  // the class object alone: a client may keep it to make objects later
+        auto f = factory();
+        EXPECT_EQ(can_unload_(), S_FALSE);
+        Ptr<IUnknown> again;
+        ASSERT_EQ(f->QueryInterface(IID_IUnknown, again.out()), S_OK);
+        f.reset();
+        EXPECT_EQ(can_unload_(), S_FALSE);
+        again.reset();
+        EXPECT_EQ(can_unload_(), S_OK);
+    }
 
+    // Objects alone: each call below lets the class object go again.
     Ptr<_RC2> first, second;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID__RC2, first.out()), S_OK);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID__RC2, first.out()), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, second.out()), S_OK);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IDispatch, second.out()), S_OK);
     first.reset();
     EXPECT_EQ(can_unload_(), S_FALSE);
     second.reset();
     EXPECT_EQ(can_unload_(), S_OK);
 
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, first.out()), E_NOINTERFACE);
+    ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IClassFactory, first.out()), E_NOINTERFACE);
     EXPECT_EQ(can_unload_(), S_OK) << "a refused creation leaves no object behind";
 
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    // Locks alone.
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
     EXPECT_EQ(can_unload_(), S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);  // one unlock too many
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);  // one unlock too many
+    EXPECT_EQ(factory()->LockServer(TRUE), S_OK);
     EXPECT_EQ(can_unload_(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory()->LockServer(FALSE), S_OK);
+    EXPECT_EQ(can_unload_(), S_OK);
+
+    // One release too many does not cancel the next client's reference.
+    {
+        auto f = factory();
+        f->Release();  // and once more when f goes
+    }
+    auto held = factory();
+    EXPECT_EQ(can_unload_(), S_FALSE);
+    held.reset();
     EXPECT_EQ(can_unload_(), S_OK);
 }
 
