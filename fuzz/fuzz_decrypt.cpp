@@ -49,8 +49,7 @@ Outcome Call(morvik::RC2& rc2, const std::function<std::string()>& member, bool 
 Outcome Expected(const morvik::RC2& rc2, std::string bytes) {
     if (Blank(bytes)) return {};
     if (bytes.size() % 8 != 0) return {5, {}};
-    morvik::detail::KeySchedule ks{};
-    for (int i = 0; i < 64; ++i) ks.K[i] = static_cast<std::uint16_t>(rc2.ExpandedKey()[2 * i] | rc2.ExpandedKey()[2 * i + 1] << 8);
+    const morvik::detail::KeySchedule ks = morvik::fuzz::Schedule(rc2);
     auto* p = reinterpret_cast<std::uint8_t*>(bytes.data());
     morvik::detail::DecryptBlocksScalar(ks, p, p, bytes.size() / 8);
     return {0, morvik::fuzz::WithoutTrailingZeros(bytes)};
@@ -66,7 +65,8 @@ std::int32_t EffectiveLength(std::uint8_t choice, std::uint16_t value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     morvik::fuzz::Input in(data, size);
-    const std::int32_t bits = EffectiveLength(in.Byte() % 16, in.Word());
+    const std::uint8_t choice = in.Byte() % 16;
+    const std::int32_t bits = EffectiveLength(choice, in.Word());
     const std::uint8_t keyForm = in.Byte();
     const std::size_t keyLength = in.Byte() % 141;
     const bool hexKey = keyForm & 1;

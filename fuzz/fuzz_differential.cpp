@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     morvik::RC2 rc2;
     rc2.EffectiveKeyLength(bits);
     rc2.Key(key);
-    morvik::detail::KeySchedule ks{};
-    for (int i = 0; i < 64; ++i) ks.K[i] = static_cast<std::uint16_t>(rc2.ExpandedKey()[2 * i] | rc2.ExpandedKey()[2 * i + 1] << 8);
+    const morvik::detail::KeySchedule ks = morvik::fuzz::Schedule(rc2);
 
     // The plaintext filled to whole blocks, as Encrypt fills it.
     Bytes plain(text.begin(), text.end());

@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/kernel.h"
+#include "cipher/rc2.h"
+
 namespace morvik::fuzz {
 
 inline void Check(bool ok) {
@@ -26,7 +29,10 @@ public:
         rest_.remove_prefix(1);
         return b;
     }
-    std::uint16_t Word() { return static_cast<std::uint16_t>(Byte() | Byte() << 8); }
+    std::uint16_t Word() {
+        const std::uint8_t low = Byte();  // two statements: the order of operands is unspecified
+        return static_cast<std::uint16_t>(low | Byte() << 8);
+    }
     std::string_view Bytes(std::size_t n) {
         const std::string_view taken = rest_.substr(0, n);
         rest_.remove_prefix(taken.size());
@@ -41,6 +47,14 @@ private:
 inline std::string WithoutTrailingZeros(std::string s) {
     s.erase(s.find_last_not_of('\0') + 1);
     return s;
+}
+
+// What the kernels read, rebuilt from the object's expanded key.
+inline detail::KeySchedule Schedule(const RC2& rc2) {
+    detail::KeySchedule ks{};
+    const auto& L = rc2.ExpandedKey();
+    for (int i = 0; i < 64; ++i) ks.K[i] = static_cast<std::uint16_t>(L[2 * i] | L[2 * i + 1] << 8);
+    return ks;
 }
 
 }  // namespace morvik::fuzz
