@@ -16,6 +16,8 @@ packages=(
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32 wine64 libwine-dev
+  # fuzz targets: clang, and libFuzzer with the sanitizer runtimes (only recommended by clang)
+  clang libclang-rt-dev
 )
 
 SUDO=""

@@ -78,4 +78,12 @@ build mingw-x64
 run_ctest --test-dir build/mingw-x86 --output-on-failure
 run_ctest --test-dir build/mingw-x64 --output-on-failure
 
+# Every fuzz target for a minute, from its committed corpus.
+echo "== fuzz"
+if ! bash scripts/fuzz.sh 60; then
+  failed=$((failed + 1))
+  summary
+  exit 1
+fi
+
 summary
