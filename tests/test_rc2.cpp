@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <climits>
 #include <algorithm>
@@ -214,6 +215,8 @@ TEST(RC2Object, SecondKeyLeavesNothingOfTheFirst) {
 
 // Records what the core wipes, through its test hook. Each span must read as
 // zeros at the moment it is reported, while it is still live memory.
+std::uintptr_t Address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
 class Wipes {
 public:
     Wipes() {
@@ -222,22 +225,21 @@ public:
             const auto* b = static_cast<const unsigned char*>(p);
             bool zero = true;
             for (std::size_t i = 0; i < n; ++i) zero = zero && b[i] == 0;
-            spans_.push_back({b, n, zero});
+            spans_.push_back({reinterpret_cast<std::uintptr_t>(p), n, zero});
         };
     }
     ~Wipes() { detail::wipe_observer = nullptr; }
 
-    // Whether [p, p + n) lay inside one span that was wiped to zeros.
-    bool Covered(const void* p, std::size_t n) const {
-        const auto* b = static_cast<const unsigned char*>(p);
-        return std::any_of(spans_.begin(), spans_.end(), [&](const Span& s) {
-            return s.zero && b >= s.p && b + n <= s.p + s.n;
-        });
+    // Whether [p, p + n) lay inside one span that was wiped to zeros. Addresses
+    // are taken as numbers before the memory goes, never used as pointers after.
+    bool Covered(std::uintptr_t p, std::size_t n) const {
+        return std::any_of(spans_.begin(), spans_.end(),
+                           [&](const Span& s) { return s.zero && p >= s.p && p + n <= s.p + s.n; });
     }
 
 private:
     struct Span {
-        const unsigned char* p;
+        std::uintptr_t p;
         std::size_t n;
         bool zero;
     };
@@ -247,22 +249,22 @@ private:
 TEST(RC2Object, KeyMaterialIsWipedWhenReplacedOrReleased) {
     auto rc2 = std::make_unique<RC2>();
     rc2->Key(std::string(40, 'a'));  // longer than any in-object buffer
-    const char* first = rc2->Key().data();
+    const auto first = Address(rc2->Key().data());
     {
         Wipes wipes;
         rc2->Key(std::string(100, 'b'));  // needs a larger buffer: the old one goes
         EXPECT_TRUE(wipes.Covered(first, 40));
     }
-    const char* second = rc2->Key().data();
+    const auto second = Address(rc2->Key().data());
     {
         Wipes wipes;
         rc2->Key(std::string(10, 'c'));  // fits: what is left of the longer key goes
-        EXPECT_EQ(rc2->Key().data(), second);
+        EXPECT_EQ(Address(rc2->Key().data()), second);
         EXPECT_TRUE(wipes.Covered(second + 10, 90));
     }
     rc2->Key(std::string(40, 'd'));
-    const char* key = rc2->Key().data();
-    const auto* expanded = rc2->ExpandedKey().data();
+    const auto key = Address(rc2->Key().data());
+    const auto expanded = Address(rc2->ExpandedKey().data());
     Wipes wipes;
     rc2.reset();
     EXPECT_TRUE(wipes.Covered(key, 40));
