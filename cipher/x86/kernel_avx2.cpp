@@ -30,8 +30,6 @@ MORVIK_AVX2_INLINE __m256i AndNot(__m256i a, __m256i b) { return _mm256_andnot_s
 MORVIK_AVX2_INLINE __m128i AndNot(__m128i a, __m128i b) { return _mm_andnot_si128(a, b); }
 MORVIK_AVX2_INLINE __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
 MORVIK_AVX2_INLINE __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
-MORVIK_AVX2_INLINE __m256i MulLo(__m256i a, __m256i b) { return _mm256_mullo_epi16(a, b); }
-MORVIK_AVX2_INLINE __m128i MulLo(__m128i a, __m128i b) { return _mm_mullo_epi16(a, b); }
 template <int N> MORVIK_AVX2_INLINE __m256i Shl(__m256i a) { return _mm256_slli_epi16(a, N); }
 template <int N> MORVIK_AVX2_INLINE __m128i Shl(__m128i a) { return _mm_slli_epi16(a, N); }
 template <int N> MORVIK_AVX2_INLINE __m256i Shr(__m256i a) { return _mm256_srli_epi16(a, N); }

@@ -15,7 +15,9 @@
 #pragma GCC diagnostic ignored "-Wignored-attributes"
 // GCC 12's own unpack intrinsics pass an undefined vector as their unused
 // merge source, which its flow analysis reports once they are inlined here.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #define MORVIK_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2")))
 #define MORVIK_AVX512_INLINE __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2"), always_inline)) inline
