@@ -13,6 +13,16 @@
 #include "cipher/wipe.h"
 
 namespace morvik {
+namespace {
+
+// PITABLE entry (s mod 256) for every sum s of two bytes.
+constexpr std::array<std::uint8_t, 512> kPiOfSum = [] {
+    std::array<std::uint8_t, 512> t{};
+    for (std::size_t s = 0; s < 512; ++s) t[s] = detail::kPiTable[s & 255];
+    return t;
+}();
+
+}  // namespace
 
 const char* ErrorText(ErrorNumber number) noexcept {
     switch (number) {
@@ -64,8 +74,7 @@ void RC2::Key(std::string_view sKey) {
     ExpandKey();
 }
 
-// RFC 2268, section 2. The two loops are chains of dependent table reads, so
-// they work on a plain pointer with the table indexed directly.
+// RFC 2268, section 2.
 void RC2::ExpandKey() noexcept {
     const std::size_t T  = key_.size();
     const std::int32_t T1 = effective_bits_ != 0 ? effective_bits_ : static_cast<std::int32_t>(8 * T);
@@ -74,11 +83,15 @@ void RC2::ExpandKey() noexcept {
     const auto&       pi = detail::kPiTable;
     std::uint8_t*     L  = L_.data();
 
+    // Both passes are chains of dependent table reads, so each step is kept to
+    // one addition or exclusive or and one read: the forward pass reads the
+    // doubled table with the unreduced sum of two bytes, and the backward
+    // pass's exclusive or of two bytes needs no reduction.
     std::copy_n(reinterpret_cast<const std::uint8_t*>(key_.data()), T, L);
-    std::uint8_t last = L[T - 1];
-    for (std::size_t i = T; i < 128; ++i) L[i] = last = pi[static_cast<std::uint8_t>(last + L[i - T])];
-    std::uint8_t next = L[128 - T8] = pi[L[128 - T8] & TM];
-    for (std::size_t i = 128 - T8; i-- > 0;) L[i] = next = pi[static_cast<std::uint8_t>(next ^ L[i + T8])];
+    unsigned last = L[T - 1];
+    for (std::size_t i = T; i < 128; ++i) L[i] = static_cast<std::uint8_t>(last = kPiOfSum[last + L[i - T]]);
+    unsigned next = L[128 - T8] = pi[L[128 - T8] & TM];
+    for (std::size_t i = 128 - T8; i-- > 0;) L[i] = static_cast<std::uint8_t>(next = pi[next ^ L[i + T8]]);
 
     if constexpr (std::endian::native == std::endian::little)
         std::memcpy(ks_.K, L, sizeof ks_.K);
