@@ -1,11 +1,11 @@
-#include "armour/blind_ascii.h"
+#include <morvik/blind_ascii.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "cipher/error.h"
-#include "cipher/output.h"
+#include <morvik/error.h>
+#include <morvik/detail/output.h>
 
 namespace morvik {
 

@@ -24,10 +24,10 @@
 #include <tuple>
 #include <vector>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 #include "cipher/tests/openssl_rc2.h"
 
 namespace {

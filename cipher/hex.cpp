@@ -1,4 +1,4 @@
-#include "cipher/hex.h"
+#include <morvik/hex.h>
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cipher/output.h"
+#include <morvik/detail/output.h>
 
 namespace morvik::hex {
 namespace {

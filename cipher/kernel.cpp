@@ -1,12 +1,12 @@
-#include "cipher/kernel.h"
+#include <morvik/kernel.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
-#include "cipher/block.h"
-#include "cipher/x86/kernels.h"
+#include "block.h"
+#include "x86/kernels.h"
 
 namespace morvik {
 namespace detail {

@@ -1,4 +1,4 @@
-#include "cipher/rc2.h"
+#include <morvik/rc2.h>
 
 #include <algorithm>
 #include <bit>
@@ -6,11 +6,13 @@
 #include <functional>
 #include <utility>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/output.h"
-#include "cipher/pitable.h"
-#include "cipher/wipe.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/detail/hints.h>
+#include <morvik/detail/output.h>
+#include <morvik/detail/wipe.h>
+#include <morvik/hex.h>
+
+#include "pitable.h"
 
 namespace morvik {
 namespace {
@@ -23,15 +25,6 @@ constexpr std::array<std::uint8_t, 512> kPiOfSum = [] {
 }();
 
 }  // namespace
-
-const char* ErrorText(ErrorNumber number) noexcept {
-    switch (number) {
-        case ErrorNumber::InvalidArgument:     return "Invalid procedure call or argument";
-        case ErrorNumber::Overflow:            return "Overflow";
-        case ErrorNumber::SubscriptOutOfRange: return "Subscript out of range";
-    }
-    return "";
-}
 
 RC2::~RC2() {
     detail::Wipe(L_.data(), L_.size());
@@ -140,17 +133,15 @@ void RC2::Transform(bool encrypting, std::string_view in, std::string& spare, st
     for (std::size_t at = 0; at < in.size(); at += detail::kPiece) {
         const std::size_t n   = std::min(detail::kPiece, in.size() - at);
         const auto*       src = reinterpret_cast<const std::uint8_t*>(in.data() + at);
-#if defined(__GNUC__)
         // Outputs far larger than the caches: ask for the lines this piece
         // will fill while the cipher works, rather than when the copy into
         // them stalls on each one (a tenth off a 64 MiB message here).
         if (in.size() >= kPrefetchFrom) {
             for (std::size_t line = 0; line < n; line += 64) {
-                __builtin_prefetch(result_.data() + at + line, 1);
-                if (copy) __builtin_prefetch(copy->data() + at + line, 1);
+                detail::PrefetchForWrite(result_.data() + at + line);
+                if (copy) detail::PrefetchForWrite(copy->data() + at + line);
             }
         }
-#endif
         if (encrypting)
             EncryptBlocks(src, piece, n / kBlockSize);
         else

@@ -1,4 +1,4 @@
-#include "cli/io.h"
+#include "io.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "cli/failure.h"
+#include "failure.h"
 
 namespace morvik::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/stages.h"
+#include "stages.h"
 
 namespace morvik::cli {
 

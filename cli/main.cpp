@@ -14,13 +14,15 @@
 #include <utility>
 #include <vector>
 
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
-#include "cipher/wipe.h"
-#include "cli/failure.h"
-#include "cli/io.h"
-#include "cli/stages.h"
-#include "text/cp1252.h"
+#include <morvik/cp1252.h>
+#include <morvik/detail/wipe.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
+#include <morvik/version.h>
+
+#include "failure.h"
+#include "io.h"
+#include "stages.h"
 
 namespace morvik::cli {
 namespace {
@@ -296,7 +298,7 @@ void Codec(const IoOptions& io, Form form, bool encode) {
 int Main(int argc, char** argv) {
     CLI::App app{"Morvik RC2: RC2 (RFC 2268) encryption of files and streams, byte-compatible with Morvik.RC2",
                  "morvik"};
-    app.set_version_flag("--version", "morvik " MORVIK_VERSION);
+    app.set_version_flag("--version", std::string("morvik ") + kVersion);
     app.require_subcommand(1);
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 

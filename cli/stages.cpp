@@ -1,13 +1,13 @@
-#include "cli/stages.h"
+#include "stages.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cli/failure.h"
-#include "text/cp1252.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include "failure.h"
+#include <morvik/cp1252.h>
 
 namespace morvik::cli {
 namespace {

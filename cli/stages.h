@@ -27,7 +27,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cipher/rc2.h"
+#include <morvik/rc2.h>
 
 namespace morvik::cli {
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string>
 
-#include "cipher/rc2.h"
-#include "text/cp1252.h"
+#include <morvik/rc2.h>
+#include <morvik/cp1252.h>
 
 int main(int argc, char** argv) {
     const std::string key  = morvik::cp1252::FromUtf8(argc > 1 ? argv[1] : "Morvik example key");

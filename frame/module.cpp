@@ -17,8 +17,6 @@ std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 std::atomic<long> g_factory_refs{0};  // held by clients, not the module's own
 
-constexpr wchar_t kProgId[] = L"Morvik.RC2";
-
 #ifdef _WIN64
 constexpr SYSKIND kSysKind = SYS_WIN64;
 #else

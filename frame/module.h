@@ -9,6 +9,9 @@
 
 namespace morvik::frame {
 
+// The class's ProgID, which is also the source of every error it raises.
+inline constexpr wchar_t kProgId[] = L"Morvik.RC2";
+
 // Counts of live RC2 objects, shared by every apartment of the process.
 void ObjectCreated() noexcept;
 void ObjectDestroyed() noexcept;

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/error.h"
-#include "cipher/rc2.h"
-#include "cipher/wipe.h"
+#include <morvik/error.h>
+#include <morvik/rc2.h>
+#include <morvik/detail/wipe.h>
 
 namespace morvik::frame {
 namespace {
@@ -118,7 +118,6 @@ Bstr ZeroFilled(BSTR text, std::size_t extra) {
 
 // ---- Errors --------------------------------------------------------------------
 
-constexpr wchar_t kSource[] = L"Morvik.RC2";
 
 HRESULT ErrorHResult(const Error& e) noexcept {
     return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<unsigned>(e.code()));
@@ -137,7 +136,7 @@ HRESULT Report(const Error& e) noexcept {
     if (FAILED(CreateErrorInfo(&create))) return hr;
     try {
         std::wstring description = ErrorDescription(hr);
-        std::wstring source = kSource;
+        std::wstring source = kProgId;
         create->SetGUID(IID__RC2);
         create->SetSource(source.data());
         create->SetDescription(description.data());
@@ -538,7 +537,7 @@ HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* 
         // information.
         std::memset(exception, 0, sizeof *exception);
         exception->scode = hr;
-        exception->bstrSource = SysAllocString(kSource);
+        exception->bstrSource = SysAllocString(kProgId);
         try {
             exception->bstrDescription = SysAllocString(ErrorDescription(hr).c_str());
         } catch (...) {

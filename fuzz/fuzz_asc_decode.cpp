@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "armour/blind_ascii.h"
-#include "cipher/error.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/error.h>
 #include "fuzz/input.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 #include "fuzz/input.h"
 
 namespace {

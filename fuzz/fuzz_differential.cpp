@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cipher/block.h"
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 #include "cipher/tests/openssl_rc2.h"
 #include "fuzz/input.h"
 

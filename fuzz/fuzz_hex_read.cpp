@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/hex.h"
+#include <morvik/hex.h>
 #include "fuzz/input.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
 
 namespace {
 

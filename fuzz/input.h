@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 
 namespace morvik::fuzz {
 

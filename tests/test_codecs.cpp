@@ -8,10 +8,10 @@
 #include <random>
 #include <variant>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
-#include "text/cp1252.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
+#include <morvik/cp1252.h>
 #include "vec.h"
 
 namespace morvik {

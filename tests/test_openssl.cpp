@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <random>
 
-#include "cipher/rc2.h"
+#include <morvik/rc2.h>
 #include "cipher/tests/openssl_rc2.h"
 #include "vec.h"
 

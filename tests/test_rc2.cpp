@@ -12,10 +12,10 @@
 #include <memory>
 #include <vector>
 
-#include "cipher/hex.h"
+#include <morvik/hex.h>
 #include "cipher/pitable.h"
-#include "cipher/rc2.h"
-#include "cipher/wipe.h"
+#include <morvik/rc2.h>
+#include <morvik/detail/wipe.h>
 #include "vec.h"
 
 namespace morvik {

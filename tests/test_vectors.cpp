@@ -1,9 +1,9 @@
 // Known-answer vectors from tests/data, one runner per kind.
 #include <gtest/gtest.h>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
 #include "vec.h"
 
 namespace morvik {

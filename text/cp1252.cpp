@@ -1,8 +1,8 @@
-#include "text/cp1252.h"
+#include <morvik/cp1252.h>
 
 #include <array>
 
-#include "cipher/error.h"
+#include <morvik/error.h>
 
 namespace morvik::cp1252 {
 namespace {

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 
 int main() {
     using namespace morvik;

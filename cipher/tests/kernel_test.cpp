@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cipher/kernel.h"
-#include "cipher/rc2.h"
+#include <morvik/kernel.h>
+#include <morvik/rc2.h>
 #include "cipher/tests/openssl_rc2.h"
 #include "tests/vec.h"
 

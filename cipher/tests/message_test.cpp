@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
 
 namespace morvik {
 namespace {

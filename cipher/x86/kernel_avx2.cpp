@@ -3,7 +3,7 @@
 // so that the long dependency chain of the mixing steps of one group hides
 // behind the others. A remainder of 8 blocks runs the same code on 128-bit
 // registers.
-#include "cipher/x86/kernels.h"
+#include "kernels.h"
 
 #if MORVIK_X86_KERNELS
 #include <immintrin.h>
@@ -151,7 +151,7 @@ template <int S, class V> MORVIK_AVX2_INLINE V Unmix(V r, V k, V a, V b, V c) {
 }
 
 #define MORVIK_ROUNDS_INLINE MORVIK_AVX2_INLINE
-#include "cipher/x86/rounds.inl"
+#include "rounds.inl"
 
 // Four groups in flight (64 blocks) keep the processor busy while each chain
 // of mixing steps waits on itself, though their words no longer all fit in

@@ -5,7 +5,7 @@
 // K[x & 63] up in two registers holding all 64 key words, ignoring the higher
 // index bits by itself. Remainders of 16 and 8 blocks run the same code on
 // 256- and 128-bit registers (the lookup still on 512-bit tables).
-#include "cipher/x86/kernels.h"
+#include "kernels.h"
 
 #if MORVIK_X86_KERNELS
 #include <immintrin.h>
@@ -148,7 +148,7 @@ template <int S, class V> MORVIK_AVX512_INLINE V Unmix(V r, V k, V a, V b, V c) 
 }
 
 #define MORVIK_ROUNDS_INLINE MORVIK_AVX512_INLINE
-#include "cipher/x86/rounds.inl"
+#include "rounds.inl"
 
 // With 32 vector registers, four groups of four words stay in registers in
 // 64-bit code; 32-bit code has eight registers and keeps to one group.

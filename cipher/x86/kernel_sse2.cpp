@@ -3,7 +3,7 @@
 // so the mashing lookup is a tree of masked selects over all 64 key words: the
 // price of reading no memory at a data-chosen address on every x86_64 and on
 // the oldest processors the 32-bit library still serves.
-#include "cipher/x86/kernels.h"
+#include "kernels.h"
 
 #if MORVIK_X86_KERNELS
 #include <emmintrin.h>

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cipher/kernel.h"
+#include <morvik/kernel.h>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define MORVIK_X86_KERNELS 1

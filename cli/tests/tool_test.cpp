@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "armour/blind_ascii.h"
-#include "cipher/hex.h"
-#include "cipher/rc2.h"
+#include <morvik/blind_ascii.h>
+#include <morvik/hex.h>
+#include <morvik/rc2.h>
 
 extern char** environ;
 

@@ -48,8 +48,8 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/error.h"
-#include "cipher/kernel.h"
+#include <morvik/error.h>
+#include <morvik/kernel.h>
 
 namespace morvik {
 
