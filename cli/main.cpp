@@ -150,33 +150,9 @@ void AddKey(CLI::App& cmd, KeyOptions& k) {
 std::string TextArgument(std::string_view utf8, const std::string& option) {
     try {
         return cp1252::FromUtf8(utf8);
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        throw Explained(e, option);
     }
-    std::size_t at = 0, index = 1;
-    for (; at < utf8.size(); ++index) {
-        const auto lead = static_cast<unsigned char>(utf8[at]);
-        const std::size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        const std::string_view one = utf8.substr(at, len);
-        try {
-            cp1252::FromUtf8(one);
-        } catch (const Error&) {
-            char32_t c = len == 1 ? lead : lead & (0x7F >> len);
-            bool ok = len > 1 && one.size() == len;
-            for (std::size_t i = 1; ok && i < len; ++i) {
-                const auto b = static_cast<unsigned char>(one[i]);
-                ok = (b & 0xC0) == 0x80;
-                c = (c << 6) | (b & 0x3F);
-            }
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            if (!ok)
-                throw Failure(Exit::Overflow, option + ": malformed UTF-8 at byte offset " + std::to_string(at));
-            throw Failure(Exit::Overflow, option + ": character " + std::to_string(index) + " (" + code +
-                                              ") has no Windows-1252 byte");
-        }
-        at += len;
-    }
-    throw Failure(Exit::Overflow, option + ": text cannot be converted to Windows-1252");
 }
 
 std::string ReadKeyFile(const std::string& path) {
