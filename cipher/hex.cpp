@@ -66,14 +66,16 @@ static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit
     return static_cast<std::uint8_t>(value);
 }
 
-void WritePairs(const unsigned char* p, std::size_t n, Sink& out) {
+void WritePairs(std::string_view bytes, Sink& out) {
     char piece[detail::kPiece];
-    while (n != 0) {
-        const std::size_t count = std::min(n, detail::kPiece / 2);
+    for (std::size_t at = 0; at < bytes.size(); at += detail::kPiece / 2) {
+        const std::string_view part = bytes.substr(at, detail::kPiece / 2);
         char* o = piece;
-        for (std::size_t i = 0; i < count; ++i, o += 2) std::memcpy(o, &kPairs[2u * p[i]], 2);
-        out.Write(std::string_view(piece, 2 * count));
-        p += count, n -= count;
+        for (unsigned char b : part) {
+            std::memcpy(o, &kPairs[2u * b], 2);
+            o += 2;
+        }
+        out.Write(std::string_view(piece, 2 * part.size()));
     }
 }
 
@@ -95,7 +97,7 @@ void ReadPairs(const unsigned char* p, std::size_t pairs, Sink& out) {
 }  // namespace
 
 void WriteStream::Update(std::string_view bytes, Sink& out) {
-    WritePairs(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out);
+    WritePairs(bytes, out);
 }
 
 // Pairs are read from the start of the whole text, so a piece of odd length
