@@ -229,9 +229,11 @@ void AscEncodeStream::Update(std::string_view bytes, Sink& out) {
         held_ += n;
         return;
     }
-    if (held_ != 0) {
-        const std::size_t take = 3 - held_;
-        std::memcpy(last_ + held_, p, take);
+    const std::size_t held = held_;
+    held_ = 0;  // what `out` throws ends the text
+    if (held != 0) {
+        const std::size_t take = 3 - held;
+        std::memcpy(last_ + held, p, take);
         p += take, n -= take;
         EncodeGroups(last_, 1, out);
     }
@@ -288,7 +290,7 @@ void AscDecodeStream::Update(std::string_view text, Sink& out) {
         groups_ = total;
         held_   = n - 4 * whole;
         std::memcpy(pending_, p + 4 * whole, held_);
-    } catch (const Error&) {
+    } catch (...) {
         held_ = 0, groups_ = 0;
         throw;
     }

@@ -108,8 +108,8 @@ void ReadStream::Update(std::string_view text, Sink& out) {
     std::size_t n = text.size();
     if (has_odd_) {
         const unsigned char pair[2] = {static_cast<unsigned char>(odd_), p[0]};
+        has_odd_ = false;  // what `out` throws ends the text
         ReadPairs(pair, 1, out);
-        has_odd_ = false;
         ++p, --n;
     }
     ReadPairs(p, n / 2, out);

@@ -48,6 +48,16 @@ bool Carry(std::uint8_t* carry, std::size_t& held, const std::uint8_t*& p, std::
 EncryptStream::~EncryptStream() { detail::Wipe(carry_, sizeof carry_); }
 
 void EncryptStream::Update(std::string_view plain, Sink& out) {
+    try {
+        Blocks(plain, out);
+    } catch (...) {
+        detail::Wipe(carry_, sizeof carry_);
+        held_ = 0;
+        throw;
+    }
+}
+
+void EncryptStream::Blocks(std::string_view plain, Sink& out) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(plain.data());
     std::size_t n = plain.size();
     if (held_ != 0) {
@@ -86,6 +96,15 @@ void EncryptStream::Finish(Sink& out) {
 // ---- Decrypt --------------------------------------------------------------
 
 void DecryptStream::Update(std::string_view cipher, Sink& out) {
+    try {
+        Pieces(cipher, out);
+    } catch (...) {
+        held_ = 0, blank_ = true, spaces_ = 0, length_ = 0, zeros_ = 0;
+        throw;
+    }
+}
+
+void DecryptStream::Pieces(std::string_view cipher, Sink& out) {
     length_ += cipher.size();
     if (blank_) {
         // Spaces are only counted until something else shows that this

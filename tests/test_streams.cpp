@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,7 @@ using Cuts = std::vector<std::size_t>;
 // Feeds `input` in pieces of the lengths in `cuts` (the rest in one last
 // piece) and finishes.
 template <class Stream>
-std::string Run(Stream& stream, std::string_view input, const Cuts& cuts) {
+std::string Feed(Stream& stream, std::string_view input, const Cuts& cuts) {
     std::string out;
     std::size_t at = 0;
     for (std::size_t n : cuts) {
@@ -94,7 +95,7 @@ struct Form {
 template <class Stream, class... Args>
 std::function<std::string(std::string_view, const Cuts&)> Streamed(Args&... args) {
     auto stream = std::make_shared<Stream>(args...);
-    return [stream](std::string_view in, const Cuts& cuts) { return Run(*stream, in, cuts); };
+    return [stream](std::string_view in, const Cuts& cuts) { return Feed(*stream, in, cuts); };
 }
 
 class Streams : public ::testing::Test {
@@ -410,6 +411,51 @@ TEST_F(Streams, LongRunsComeOutInBoundedPieces) {
         stream.Finish(sink);
         EXPECT_EQ(sink.total, rc2_.Decrypt(input).size());
         EXPECT_LE(sink.largest, kPiece);
+    }
+}
+
+// A sink that fails (a full disk, a closed pipe) ends the text: the same
+// stream then gives the next text as a fresh one would.
+TEST_F(Streams, StartOverAfterTheSinkThrows) {
+    struct Failing final : Sink {
+        std::size_t left;
+        explicit Failing(std::size_t n) : left(n) {}
+        void Write(std::string_view bytes) override {
+            if (bytes.size() > left) throw std::runtime_error("full");
+            left -= bytes.size();
+        }
+    };
+    EncryptStream encrypt(rc2_);
+    DecryptStream decrypt(rc2_);
+    hex::ReadStream read;
+    AscEncodeStream encode;
+    AscDecodeStream decode;
+    const std::string plain = Plain(3 * kPiece + 5) + "x";
+    const std::string cipher = Cipher(3 * kPiece + 1), hex_text = hex::Write(plain) + "7";
+    const std::string asc = BlindAscii::Full2Asc(plain);
+    for (std::size_t room : {std::size_t{0}, std::size_t{100}, kPiece + 3}) {
+        for (std::size_t cut : {std::size_t{1}, std::size_t{3}, std::size_t{7}}) {
+            const auto fail = [&](auto& stream, const std::string& input) {
+                Failing sink(room);
+                EXPECT_THROW(
+                    {
+                        stream.Update(std::string_view(input).substr(0, cut), sink);
+                        stream.Update(std::string_view(input).substr(cut), sink);
+                        stream.Finish(sink);
+                    },
+                    std::runtime_error);
+            };
+            fail(encrypt, plain);
+            EXPECT_EQ(Feed(encrypt, plain, Cuts{cut}), [&] { std::string p = plain; return rc2_.Encrypt(p); }());
+            fail(decrypt, cipher);
+            EXPECT_EQ(Feed(decrypt, cipher, Cuts{cut}), rc2_.Decrypt(cipher));
+            fail(read, hex_text);
+            EXPECT_EQ(Feed(read, hex_text, Cuts{cut}), hex::Read(hex_text));
+            fail(encode, plain);
+            EXPECT_EQ(Feed(encode, plain, Cuts{cut}), asc);
+            fail(decode, asc);
+            EXPECT_EQ(Feed(decode, asc, Cuts{cut}), plain);
+        }
     }
 }
 

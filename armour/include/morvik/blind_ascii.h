@@ -73,7 +73,8 @@ private:
 };
 
 // Full2Asc over pieces. Finish ends the input (and writes the final group and
-// the tail mark); the stream then starts a new text.
+// the tail mark); the stream then starts a new text, as it does after an
+// exception that `out` throws.
 class AscEncodeStream final {
 public:
     void Update(std::string_view bytes, Sink& out);
@@ -90,7 +91,8 @@ private:
 // Asc2Full over pieces. Update fails as soon as a group that cannot be the
 // final one is too large (ErrorNumber::InvalidArgument); Finish decodes the
 // final group under the tail mark and fails as Asc2Full does. After Finish,
-// and after an error, the stream starts a new text. Output of the groups
+// and after an exception (its own or one that `out` throws), the stream
+// starts a new text. Output of the groups
 // before a failing one may already have gone to `out`.
 class AscDecodeStream final {
 public:

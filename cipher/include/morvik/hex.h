@@ -40,7 +40,7 @@ public:
 };
 
 // Finish reads a last single character as a group of its own; the stream then
-// starts a new text.
+// starts a new text, as it does after an exception that `out` throws.
 class ReadStream final {
 public:
     void Update(std::string_view text, Sink& out);

@@ -131,8 +131,9 @@ private:
 };
 
 // Encrypt over pieces: Finish fills the final block with zero bytes. The
-// stream then starts a new message. It uses the object's key as it is at
-// each call.
+// stream then starts a new message, as it does after an exception (its
+// own or one that `out` throws). It uses the object's key as it is at each
+// call.
 class EncryptStream final {
 public:
     explicit EncryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
@@ -147,6 +148,8 @@ public:
     void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
 
 private:
+    void Blocks(std::string_view plain, Sink& out);
+
     const RC2&   rc2_;
     std::uint8_t carry_[RC2::kBlockSize] = {};
     std::size_t  held_ = 0;
@@ -156,7 +159,7 @@ private:
 // not zero follows them, and Finish drops those at the end. A ciphertext of
 // spaces only gives nothing; any other of a length that is not a multiple of
 // 8 fails in Finish with ErrorNumber::InvalidArgument. The stream then starts
-// a new message.
+// a new message, as it does after an exception that `out` throws.
 class DecryptStream final {
 public:
     explicit DecryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
@@ -171,6 +174,7 @@ public:
     void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
 
 private:
+    void Pieces(std::string_view cipher, Sink& out);
     void Blocks(const std::uint8_t* in, std::size_t n, Sink& out);
     void Emit(const std::uint8_t* plain, std::size_t n, Sink& out);
 
