@@ -127,8 +127,8 @@ void DecryptStage::Emit(std::string_view plain) {
 
 void DecryptStage::Finish() {
     if (!blank_ && !carry_.empty()) {
-        throw Failure(Exit::Invalid, what_ + " is " + std::to_string(length_) +
-                                         " bytes long, not a multiple of 8: the block at byte offset " +
+        throw Failure(Exit::Invalid, what_ + " is " + std::to_string(length_) + (length_ == 1 ? " byte" : " bytes") +
+                                         " long, not a multiple of 8: the block at byte offset " +
                                          std::to_string(length_ - carry_.size()) + " has only " +
                                          std::to_string(carry_.size()) + (carry_.size() == 1 ? " byte" : " bytes"));
     }
