@@ -486,16 +486,59 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace morvik::cli
 
-// Out of memory while the options are set up ends the run as any other lack
-// of memory does, with status 1, not with an abort.
+namespace {
+
+void OutOfMemory() {
+    static const char message[] = "morvik: out of memory\n";
+    [[maybe_unused]] const ssize_t n = ::write(2, message, sizeof message - 1);
+}
+
+// Throwing std::bad_alloc takes memory too (the exception, the unwinding), so
+// a reserve is kept and given up at the first failed allocation; only the next
+// one throws. Before main (CLI11 builds static objects) nothing could catch
+// it, so the run ends there and then.
+void* g_reserve = nullptr;
+bool  g_in_main = false;
+
+void GiveUpReserve() {
+    if (g_reserve) {
+        std::free(g_reserve);
+        g_reserve = nullptr;
+        return;  // and the allocation is tried again
+    }
+    if (!g_in_main) {
+        OutOfMemory();
+        std::_Exit(static_cast<int>(morvik::cli::Exit::Internal));
+    }
+    std::set_new_handler(nullptr);
+    throw std::bad_alloc();
+}
+
+struct Reserve {
+    Reserve() {
+        g_reserve = std::malloc(64 * 1024);
+        if (!g_reserve) {
+            OutOfMemory();
+            std::_Exit(static_cast<int>(morvik::cli::Exit::Internal));
+        }
+        std::set_new_handler(GiveUpReserve);
+    }
+};
+// Before every other static object of the program.
+__attribute__((init_priority(101))) Reserve g_reserve_first;
+
+}  // namespace
+
+// Out of memory at any point, the setting up of the options included, ends
+// the run with status 1, not with an abort.
 int main(int argc, char** argv) {
+    g_in_main = true;
     morvik::cli::HoldStandardDescriptors();
     morvik::cli::CleanUpOnFatalSignals();
     try {
         return morvik::cli::Main(argc, argv);
     } catch (const std::bad_alloc&) {
-        static const char message[] = "morvik: out of memory\n";
-        [[maybe_unused]] const ssize_t n = ::write(2, message, sizeof message - 1);
+        OutOfMemory();
         return static_cast<int>(morvik::cli::Exit::Internal);
     }
 }

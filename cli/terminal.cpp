@@ -31,7 +31,7 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     std::string ReadHidden(const char* prompt) {
-        Say(prompt);
+        // Echo goes off before the prompt shows, so nothing typed after it is shown.
         struct termios old {};
         const bool tty = ::tcgetattr(fd_, &old) == 0;
         if (tty) {
@@ -41,6 +41,7 @@ public:
             RestoreTerminalOnSignal(fd_, &old);
             ::tcsetattr(fd_, TCSAFLUSH, &quiet);
         }
+        Say(prompt);
         std::string line;
         line.reserve(kLongestLine + 1);
         int error = 0;
