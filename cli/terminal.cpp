@@ -26,21 +26,26 @@ public:
             throw Failure(Exit::Usage, std::string("--key-prompt: no terminal to read the key from (") +
                                            std::strerror(errno) + "); give --key-hex, --key or --key-file");
     }
-    ~Terminal() { ::close(fd_); }
+    ~Terminal() {
+        if (quiet_) ::tcsetattr(fd_, TCSADRAIN, &old_);
+        RestoreTerminalOnSignal(-1, nullptr);
+        ::close(fd_);
+    }
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
 
-    std::string ReadHidden(const char* prompt) {
-        // Echo goes off before the prompt shows, so nothing typed after it is shown.
-        struct termios old {};
-        const bool tty = ::tcgetattr(fd_, &old) == 0;
-        if (tty) {
-            struct termios quiet = old;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            quiet.c_lflag |= ECHONL | ICANON;
-            RestoreTerminalOnSignal(fd_, &old);
-            ::tcsetattr(fd_, TCSAFLUSH, &quiet);
-        }
+    // Echo goes off before the first prompt shows and stays off until the
+    // last line is read, so nothing typed after a prompt is ever shown or lost.
+    void Quiet() {
+        if (::tcgetattr(fd_, &old_) != 0) return;
+        struct termios quiet = old_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL | ICANON;
+        RestoreTerminalOnSignal(fd_, &old_);
+        quiet_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;  // what was typed before the prompt goes
+    }
+
+    std::string ReadLine(const char* prompt) {
         Say(prompt);
         std::string line;
         line.reserve(kLongestLine + 1);
@@ -51,10 +56,6 @@ public:
             if (n < 0) error = errno;
             if (n <= 0 || c == '\n') break;
             if (line.size() <= kLongestLine) line += c;
-        }
-        if (tty) {
-            ::tcsetattr(fd_, TCSAFLUSH, &old);
-            RestoreTerminalOnSignal(-1, nullptr);
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (error != 0) {
@@ -75,16 +76,19 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    int            fd_ = -1;
+    struct termios old_ {};
+    bool           quiet_ = false;
 };
 
 }  // namespace
 
 std::string PromptKey(bool confirm) {
     Terminal tty;
-    std::string key = tty.ReadHidden("Key: ");
+    tty.Quiet();
+    std::string key = tty.ReadLine("Key: ");
     if (!confirm) return key;
-    std::string again = tty.ReadHidden("Key again: ");
+    std::string again = tty.ReadLine("Key again: ");
     const bool same = key == again;
     detail::Wipe(again);
     if (!same) {

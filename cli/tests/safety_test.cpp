@@ -444,8 +444,10 @@ TEST_F(OnATerminal, KeyPromptReadsWithoutEcho) {
         std::string verb, first, second;
         int         status;
         std::string key;  // the key the output must be made with; "" for none
+        bool        ahead = false;  // both lines typed before the second prompt shows
     } cases[] = {
         {"encrypt", "s3cret", "s3cret", 0, "s3cret"},
+        {"encrypt", "typed ahead", "typed ahead", 0, "typed ahead", true},
         {"encrypt", "Gr\xc3\xbc\xc3\x9f" "e", "Gr\xc3\xbc\xc3\x9f" "e", 0, "Gr\xfc\xdf" "e"},
         {"encrypt", "s3cret", "s3creT", 3, ""},
         {"decrypt", "s3cret", "", 0, "s3cret"},
@@ -459,8 +461,8 @@ TEST_F(OnATerminal, KeyPromptReadsWithoutEcho) {
         ::close(out);
         ASSERT_TRUE(tty.Started());
         ASSERT_TRUE(tty.ReadUntil("Key: ")) << tty.screen;
-        tty.Type(c.first + "\n");
-        if (c.verb == "encrypt") {
+        tty.Type(c.first + "\n" + (c.ahead ? c.second + "\n" : ""));
+        if (c.verb == "encrypt" && !c.ahead) {
             ASSERT_TRUE(tty.ReadUntil("Key again: ")) << tty.screen;
             tty.Type(c.second + "\n");
         }
