@@ -176,7 +176,9 @@ void CleanUpOnFatalSignals() noexcept {
     sigfillset(&clean.sa_mask);
     const auto install = [&](int sig) {
         struct sigaction previous {};
-        if (::sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+        // Ignored stays ignored; a handler already there (a sanitizer's) stays too.
+        if (::sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL &&
+            !(previous.sa_flags & SA_SIGINFO))
             ::sigaction(sig, &clean, nullptr);
     };
     for (int sig : kFatal) install(sig);

@@ -24,9 +24,10 @@ namespace morvik::cli {
 void HoldStandardDescriptors() noexcept;
 bool StandardDescriptorClosed(int fd) noexcept;
 
-// From now on every signal whose default action ends the process (and which
-// the caller does not ignore) first removes the run's temporary file and puts
-// the terminal back as it was, then ends the process as the signal would have.
+// From now on every signal whose default action ends the process (unless the
+// caller ignores it or a sanitizer already handles it) first removes the
+// run's temporary file and puts the terminal back as it was, then ends the
+// process as the signal would have.
 void CleanUpOnFatalSignals() noexcept;
 // The terminal settings to restore if a signal ends the run; fd -1 for none.
 void RestoreTerminalOnSignal(int fd, const struct termios* settings) noexcept;

@@ -286,7 +286,7 @@ void AscDecodeStage::Finish() {
                                                   std::to_string(value) + "; a tail mark must be 0 to 4");
             const std::string count = std::to_string(value == 0 ? 3 : value);
             GroupTooLarge(groups_ + 1, body,
-                          ("is too large for the " + count + " bytes that the tail mark " + Describe(mark) +
+                          ("is too large for the " + count + (count == "1" ? " byte" : " bytes") + " that the tail mark " + Describe(mark) +
                            " gives the final group").c_str());
         }
         pending_.clear();

@@ -231,6 +231,8 @@ const Row kRows[] = {
      "cannot write 'dd/x/': Not a directory", "test \"$(ls -A dd)\" = x"},
     {"C13_OneByteIsSingular", "", "printf x | $M decrypt --form raw", 5,
      "the ciphertext is 1 byte long, not a multiple of 8: the block at byte offset 0 has only 1 byte", ""},
+    {"C13_OneByteGroupIsSingular", "", "$M asc decode --text 00401", 5,
+     "group 1 (characters 1 to 4: '0' '0' '4' '0') is too large for the 1 byte that the tail mark '1' gives", ""},
 
     // 14. --key-prompt without a terminal (the terminal itself: KeyPrompt below).
     {"C14_KeyPromptNeedsATerminal", "", "$M encrypt --key-prompt --text abc", 2,
