@@ -22,6 +22,7 @@
 
 #include "failure.h"
 #include "io.h"
+#include "records.h"
 #include "stages.h"
 
 namespace morvik::cli {
@@ -38,6 +39,7 @@ Exit status:
      armour group too large for its bytes (the object's error 5)
   6  overflow: an armour tail mark of 5 or more, or a character that has no
      Windows-1252 byte (the object's error 6)
+  7  data would be lost: with --lines, a plaintext that holds a line break
 Errors are reported on one line of standard error. With -o FILE nothing is
 written unless the run succeeds; on standard output, bytes produced before a
 late error may already have been written.)";
@@ -250,9 +252,33 @@ private:
     Sink* head_;
 };
 
-void Encrypt(const IoOptions& io, const KeyOptions& k, Form form) {
+void AddRecords(CLI::App& cmd, RecordOptions& r) {
+    auto* lines = cmd.add_flag("--lines", r.lines, "every line is one message (see Records below)");
+    auto* csv = cmd.add_option("--csv", r.csv, "CSV: the field in COLUMN (a number, or a name with --header) of every "
+                                               "row is one message")
+                    ->option_text("COLUMN");
+    lines->excludes(csv);
+    cmd.add_flag("--header", r.header, "with --csv: the first row holds names and passes through")->needs(csv);
+    cmd.add_option("--delimiter", r.delimiter, "with --csv: the field delimiter, one character or 'tab' (default ,)")
+        ->option_text("C")
+        ->needs(csv);
+    cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: write a bad record's field empty and go on");
+}
+
+void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, RecordJob job) {
+    Input in = OpenInput(io);
+    Output out(io.output);
+    job.one_record = io.text.has_value();
+    job.progress = !io.no_progress;
+    if (job.one_record) out.EndTextWithNewlineOnTerminal();
+    RunRecords(rc2, in, out, records, job);
+}
+
+void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
+    if (records.Active()) return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex});
     Input in = OpenInput(io);
     Output out(io.output);
     Chain chain(out);
@@ -263,9 +289,12 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form) {
     Pump(in, chain.Head(), io, "encrypting");
 }
 
-void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
+void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
+    if (records.Active())
+        return Records(rc2, io, records, {.encrypting = false, .hex = form == Form::Hex, .utf8 = utf8});
     Input in = OpenInput(io);
     Output out(io.output);
     Chain chain(out);
@@ -303,6 +332,7 @@ int Main(int argc, char** argv) {
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 
     IoOptions io;
+    RecordOptions records;
     KeyOptions encrypt_key, decrypt_key;  // one each: the options are told apart by their counts
     std::string form_name = "asc";
     bool utf8 = false;
@@ -317,14 +347,16 @@ int Main(int argc, char** argv) {
     AddIo(*encrypt, io, "the plaintext file");
     add_form(*encrypt, "form of the ciphertext written");
     AddKey(*encrypt, encrypt_key);
-    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kExitStatuses);
+    AddRecords(*encrypt, records);
+    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     auto* decrypt = app.add_subcommand("decrypt", "decrypt a ciphertext into bytes");
     AddIo(*decrypt, io, "the ciphertext file");
     add_form(*decrypt, "form of the ciphertext read");
     AddKey(*decrypt, decrypt_key);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
-    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kExitStatuses);
+    AddRecords(*decrypt, records);
+    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     std::vector<std::pair<CLI::App*, Form>> codecs;
     for (const auto& [name, form, what, footer] :
@@ -364,10 +396,10 @@ int Main(int argc, char** argv) {
     try {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
-            Encrypt(io, encrypt_key, forms.at(form_name));
+            Encrypt(io, encrypt_key, forms.at(form_name), records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
-            Decrypt(io, decrypt_key, forms.at(form_name), utf8);
+            Decrypt(io, decrypt_key, forms.at(form_name), utf8, records);
         } else {
             for (const auto& [cmd, form] : codecs) {
                 if (!cmd->parsed()) continue;
