@@ -287,11 +287,11 @@ namespace {
 // One record through the object's own member, as a caller of the object would
 // make the call; every rule (filling, stripping, leniency, errors) is the
 // object's.
-class RecordCipher {
+class RecordCipher final : public RecordTransform {
 public:
     RecordCipher(RC2& rc2, const RecordJob& job) : rc2_(rc2), job_(job) {}
 
-    std::string operator()(std::string_view record) {
+    std::string Apply(std::string_view record) override {
         if (job_.encrypting) {
             text_.assign(record);
             if (!job_.hex) return rc2_.EncryptAsc(text_);
@@ -302,9 +302,9 @@ public:
         return job_.utf8 ? cp1252::ToUtf8(plain) : plain;
     }
 
-    // The message for a failure of the object's member: the same explanation
-    // as the whole-input commands give, which the stages work out.
-    std::string Explain(std::string_view record, const Error& error) const {
+    // The same explanation as the whole-input commands give, which the stages
+    // work out; they fail where the member failed, with its error number.
+    std::string Explain(std::string_view record, const Error& error) override {
         if (job_.encrypting) return error.what();
         StringSink sink;
         DecryptStage decrypt(rc2_, job_.hex ? "the ciphertext read from the hex text"
@@ -322,18 +322,21 @@ public:
         return error.what();
     }
 
+    bool MayBreakLines() const override { return !job_.encrypting; }
+
 private:
     RC2&             rc2_;
     const RecordJob& job_;
     std::string      text_;
 };
 
+}  // namespace
+
 // Bad records: the first stops the run, or with --keep-going each is reported
 // and the run goes on.
-class Verdicts {
+class RecordEngine::Verdicts {
 public:
-    Verdicts(const RecordOptions& options, std::string prefix)
-        : keep_going_(options.keep_going), prefix_(std::move(prefix)) {}
+    Verdicts(bool keep_going, std::string prefix) : keep_going_(keep_going), prefix_(std::move(prefix)) {}
 
     void Bad(Exit status, const std::string& where, const std::string& message) {
         if (!keep_going_) throw Failure(status, where + ": " + message);
@@ -355,11 +358,22 @@ private:
     std::string   first_where_;
 };
 
-// The output in pieces of about kChunkSize.
-class Buffered {
+// The output, handed on in pieces of about kChunkSize.
+class RecordEngine::Job {
 public:
-    explicit Buffered(Sink& out) : out_(out) { buffer_.reserve(2 * kChunkSize); }
-    std::string& Text() { return buffer_; }
+    Job(RecordTransform& transform, Sink& out, Verdicts& verdicts)
+        : transform_(transform), out_(out), verdicts_(verdicts) {
+        buffer_.reserve(2 * kChunkSize);
+    }
+    virtual ~Job() = default;
+    virtual void Feed(std::string_view piece) = 0;
+    virtual void Finish() = 0;
+    virtual void Whole(std::string_view input) {
+        Feed(input);
+        Finish();
+    }
+
+protected:
     void Maybe() {
         if (buffer_.size() >= kChunkSize) Flush();
     }
@@ -367,33 +381,44 @@ public:
         out_.Write(buffer_);
         buffer_.clear();
     }
-    void Finish() {
-        Flush();
-        out_.Finish();
-    }
 
-private:
-    Sink&       out_;
-    std::string buffer_;
+    RecordTransform& transform_;
+    Sink&            out_;
+    Verdicts&        verdicts_;
+    std::string      buffer_;
 };
 
-class LineJob final : public LineSplitter::Handler {
+namespace {
+
+class LineJob final : public RecordEngine::Job, LineSplitter::Handler {
 public:
-    LineJob(RecordCipher& cipher, Buffered& out, Verdicts& verdicts, bool decrypting)
-        : cipher_(cipher), out_(out), verdicts_(verdicts), decrypting_(decrypting) {}
+    using Job::Job;
 
-    LineSplitter splitter{*this};
+    void Feed(std::string_view piece) override { splitter_.Feed(piece); }
+    void Finish() override {
+        splitter_.Finish();
+        Flush();
+        out_.Finish();
+        verdicts_.Done(splitter_.Number(), "lines were");
+    }
 
-    void Line(std::string_view text, std::string_view ending) override { Record(text, ending, splitter.Number()); }
+    void Whole(std::string_view input) override {
+        Record(input, "", 1);
+        Flush();
+        out_.Finish();
+        verdicts_.Done(1, "lines were");
+    }
 
+    void Line(std::string_view text, std::string_view ending) override { Record(text, ending, splitter_.Number()); }
+
+private:
     void Record(std::string_view text, std::string_view ending, std::uint64_t number) {
-        std::string& out = out_.Text();
         const auto where = [number] { return "line " + std::to_string(number); };
         try {
-            const std::string result = cipher_(text);
-            const std::size_t brk = decrypting_ ? result.find_first_of("\r\n") : std::string::npos;
+            const std::string result = transform_.Apply(text);
+            const std::size_t brk = transform_.MayBreakLines() ? result.find_first_of("\r\n") : std::string::npos;
             if (brk == std::string::npos) {
-                out += result;
+                buffer_ += result;
             } else {
                 verdicts_.Bad(Exit::DataLoss, where(),
                               "the plaintext holds a line break (" + Describe(result[brk]) + " at byte " +
@@ -401,63 +426,64 @@ public:
                                   "), so it cannot be one line; --csv 1 writes such plaintexts whole, in quotes");
             }
         } catch (const Error& e) {
-            verdicts_.Bad(static_cast<Exit>(e.code()), where(), cipher_.Explain(text, e));
+            verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(text, e));
         }
-        out += ending;
-        out_.Maybe();
+        buffer_ += ending;
+        Maybe();
     }
 
-private:
-    RecordCipher& cipher_;
-    Buffered&     out_;
-    Verdicts&     verdicts_;
-    bool          decrypting_;
+    LineSplitter splitter_{*this};
 };
 
-class CsvJob final : public CsvReader::Handler {
+class CsvJob final : public RecordEngine::Job, CsvReader::Handler {
 public:
-    CsvJob(RecordCipher& cipher, Buffered& out, Verdicts& verdicts, const RecordOptions& options)
-        : cipher_(cipher), out_(out), verdicts_(verdicts), delimiter_(Delimiter(options.delimiter)),
-          header_(options.header), name_(*options.csv) {
+    CsvJob(RecordTransform& transform, Sink& out, RecordEngine::Verdicts& verdicts, const RecordOptions& options)
+        : Job(transform, out, verdicts), delimiter_(Delimiter(options.delimiter)), header_(options.header),
+          name_(*options.csv) {
         if (const auto number = ColumnNumber(name_)) column_ = *number - 1, named_ = false;
     }
 
-    std::uint64_t Records() const { return records_; }
+    void Feed(std::string_view piece) override { reader_.Feed(piece); }
+    void Finish() override {
+        reader_.Finish();
+        Flush();
+        out_.Finish();
+        verdicts_.Done(records_, "fields were");
+    }
 
     void Row(std::string_view bytes, std::span<const CsvField> fields, std::string_view ending) override {
-        std::string& out = out_.Text();
-        if (header_ && reader.Number() == 1) {
+        if (header_ && reader_.Number() == 1) {
             if (named_) FindColumn(bytes, fields);
-            out.append(bytes).append(ending);
-            out_.Maybe();
+            buffer_.append(bytes).append(ending);
+            Maybe();
             return;
         }
         if (fields.empty()) {  // a blank line
-            out.append(ending);
+            buffer_.append(ending);
             return;
         }
         ++records_;
         const auto where = [&] {
-            return "row " + std::to_string(reader.Number()) + " (line " + std::to_string(reader.Line()) +
+            return "row " + std::to_string(reader_.Number()) + " (line " + std::to_string(reader_.Line()) +
                    "), column " + std::to_string(column_ + 1);
         };
         if (column_ >= fields.size()) {
             verdicts_.Bad(Exit::Io, where(), "the row has only " + std::to_string(fields.size()) +
                                                  (fields.size() == 1 ? " field" : " fields"));
-            out.append(bytes).append(ending);
-            out_.Maybe();
+            buffer_.append(bytes).append(ending);
+            Maybe();
             return;
         }
         const CsvField& field = fields[column_];
-        out.append(bytes.substr(0, field.begin));
+        buffer_.append(bytes.substr(0, field.begin));
         const std::string value = CsvReader::Value(bytes, field);
         try {
-            CsvReader::AppendField(cipher_(value), delimiter_, out);
+            CsvReader::AppendField(transform_.Apply(value), delimiter_, buffer_);
         } catch (const Error& e) {
-            verdicts_.Bad(static_cast<Exit>(e.code()), where(), cipher_.Explain(value, e));
+            verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(value, e));
         }
-        out.append(bytes.substr(field.end)).append(ending);
-        out_.Maybe();
+        buffer_.append(bytes.substr(field.end)).append(ending);
+        Maybe();
     }
 
 private:
@@ -477,54 +503,47 @@ private:
                                        (names.empty() ? std::string("none") : names) + ")");
     }
 
-    RecordCipher& cipher_;
-    Buffered&     out_;
-    Verdicts&     verdicts_;
     char          delimiter_;
     bool          header_;
     std::string   name_;
     bool          named_ = true;
     std::size_t   column_ = 0;
     std::uint64_t records_ = 0;
-
-public:
-    CsvReader reader{*this, delimiter_};  // after the delimiter, which it reads
+    CsvReader     reader_{*this, delimiter_};  // after the delimiter, which it reads
 };
 
 }  // namespace
 
+RecordEngine::RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix)
+    : verdicts_(std::make_unique<Verdicts>(options.keep_going, std::move(prefix))) {
+    if (options.lines) job_ = std::make_unique<LineJob>(transform, out, *verdicts_);
+    else job_ = std::make_unique<CsvJob>(transform, out, *verdicts_, options);
+}
+
+RecordEngine::~RecordEngine() = default;
+
+void RecordEngine::Feed(std::string_view piece) { job_->Feed(piece); }
+void RecordEngine::Finish() { job_->Finish(); }
+void RecordEngine::Whole(std::string_view input) { job_->Whole(input); }
+
 void RunRecords(RC2& rc2, Input& in, Sink& out, const RecordOptions& options, const RecordJob& job) {
     RecordCipher cipher(rc2, job);
-    Buffered buffered(out);
-    Verdicts verdicts(options, job.encrypting ? "morvik encrypt: " : "morvik decrypt: ");
-    Progress progress(job.encrypting ? "encrypting" : "decrypting", in.Size(), job.progress);
-    if (options.lines) {
-        LineJob lines(cipher, buffered, verdicts, !job.encrypting);
-        if (job.one_record) {
-            std::string whole;
-            for (std::string_view piece; !(piece = in.Next()).empty();) whole += piece;
-            lines.Record(whole, "", 1);
-        } else {
-            for (std::string_view piece; !(piece = in.Next()).empty();) {
-                lines.splitter.Feed(piece);
-                progress.Advance(piece.size());
-            }
-            lines.splitter.Finish();
-        }
-        progress.Clear();
-        buffered.Finish();
-        verdicts.Done(job.one_record ? 1 : lines.splitter.Number(), "lines were");
+    RecordEngine engine(cipher, out, options, job.encrypting ? "morvik encrypt: " : "morvik decrypt: ");
+    if (job.one_record && options.lines) {
+        // The whole text is one record, whatever it holds: as one line with no
+        // ending it goes through the same path.
+        std::string whole;
+        for (std::string_view piece; !(piece = in.Next()).empty();) whole += piece;
+        engine.Whole(whole);
         return;
     }
-    CsvJob csv(cipher, buffered, verdicts, options);
+    Progress progress(job.encrypting ? "encrypting" : "decrypting", in.Size(), job.progress);
     for (std::string_view piece; !(piece = in.Next()).empty();) {
-        csv.reader.Feed(piece);
+        engine.Feed(piece);
         progress.Advance(piece.size());
     }
-    csv.reader.Finish();
     progress.Clear();
-    buffered.Finish();
-    verdicts.Done(csv.Records(), "fields were");
+    engine.Finish();
 }
 
 const char* const kRecordsHelp = R"(

@@ -20,12 +20,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <morvik/error.h>
 #include <morvik/rc2.h>
 
 #include "stages.h"
@@ -132,17 +134,51 @@ struct RecordOptions {
 // column or delimiter, --keep-going without a record mode.
 void CheckRecordOptions(const RecordOptions& options, bool raw_form);
 
-struct RecordJob {
-    bool encrypting  = true;
-    bool hex         = false;  // the ciphertext's form: hex, else armoured
-    bool utf8        = false;  // decrypting: each plaintext written as UTF-8
-    bool one_record  = false;  // line mode: the whole input is one record (--text)
-    bool progress    = true;
+// What happens to one record. Apply may throw morvik::Error for a bad record.
+class RecordTransform {
+public:
+    virtual ~RecordTransform() = default;
+    virtual std::string Apply(std::string_view record) = 0;
+    // The message for a record that Apply refused.
+    virtual std::string Explain(std::string_view record, const Error& error) { (void)record; return error.what(); }
+    // Whether a result may hold CR or LF, which then cannot be one line.
+    virtual bool MayBreakLines() const { return true; }
 };
 
-// Runs the records of `in` through `rc2` into `out`, finishing it on success
-// and with --keep-going. Throws Failure naming the first bad record, or, with
-// --keep-going, the first one's status and a count after the whole output.
+// The records of an input pushed in pieces of any size, each through the
+// transform, into `out`: the output is the input with every record (line, or
+// field of the chosen column) replaced by its result. Finish() finishes `out`
+// unless a record stopped the run; with --keep-going it finishes `out` and then
+// throws the first bad record's status with a count. `prefix` starts the
+// lines that --keep-going writes to standard error.
+class RecordEngine {
+public:
+    class Job;
+    class Verdicts;
+
+    RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix);
+    ~RecordEngine();
+
+    void Feed(std::string_view piece);
+    void Finish();
+    // The whole input at once; in line mode it is then one record, line
+    // breaks and all.
+    void Whole(std::string_view input);
+
+private:
+    std::unique_ptr<Verdicts> verdicts_;
+    std::unique_ptr<Job>      job_;
+};
+
+struct RecordJob {
+    bool encrypting = true;
+    bool hex        = false;  // the ciphertext's form: hex, else armoured
+    bool utf8       = false;  // decrypting: each plaintext written as UTF-8
+    bool one_record = false;  // the input is --text: in line mode one record
+    bool progress   = true;
+};
+
+// Runs the records of `in` through the object's members into `out`.
 void RunRecords(RC2& rc2, Input& in, Sink& out, const RecordOptions& options, const RecordJob& job);
 
 // For --help.
