@@ -14,7 +14,7 @@ namespace morvik::cli {
 namespace {
 
 std::string Size(std::size_t bytes) {
-    if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
     return std::to_string(bytes) + " bytes";
 }
 
