@@ -34,7 +34,9 @@ Exit status:
   1  internal error (out of memory)
   2  usage error: unknown command or option, conflicting inputs
   3  key refused: no key, a key of 0 or more than 128 bytes, --bits outside 0..1024
-  4  input or output error: a file that cannot be read or written
+  4  input or output error: a file that cannot be read or written; with
+     --lines or --csv, a record over 64 MiB, input that is not CSV, or a
+     row without the chosen column
   5  invalid ciphertext: a length that is not a multiple of 8 bytes, or an
      armour group too large for its bytes (the object's error 5)
   6  overflow: an armour tail mark of 5 or more, or a character that has no
