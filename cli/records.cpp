@@ -224,9 +224,12 @@ std::string CsvReader::Value(std::string_view bytes, const CsvField& field) {
 }
 
 void CsvReader::AppendField(std::string_view value, char delimiter, std::string& out) {
-    const bool quote = std::any_of(value.begin(), value.end(), [delimiter](char c) {
-        return c == delimiter || c == '"' || c == '\r' || c == '\n';
-    });
+    // Spaces at either end need no quotes as RFC 4180 reads, but readers that
+    // trim unquoted fields would lose them.
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool quote = std::any_of(value.begin(), value.end(),
+                                   [delimiter](char c) { return c == delimiter || c == '"' || c == '\r' || c == '\n'; }) ||
+                       (!value.empty() && (blank(value.front()) || blank(value.back())));
     if (!quote) {
         out.append(value);
         return;

@@ -96,7 +96,8 @@ public:
     // The text a field stands for: without its quotes, doubled quotes single.
     static std::string Value(std::string_view bytes, const CsvField& field);
     // Appends `value` as a field, in quotes (and its quotes doubled) only when
-    // it holds the delimiter, a quote, CR or LF.
+    // it holds the delimiter, a quote, CR or LF, or begins or ends with a
+    // space or a tab.
     static void AppendField(std::string_view value, char delimiter, std::string& out);
 
 private:

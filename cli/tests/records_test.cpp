@@ -352,9 +352,10 @@ void Succeeded(const Result& r, const std::string& what) {
 }
 
 // Written independently of the tool's writer: quotes around anything that
-// holds a delimiter, a quote or a line break.
+// holds a delimiter, a quote or a line break, or has blanks at either end.
 std::string CsvField(const std::string& v, char delimiter) {
-    if (v.find_first_of(std::string("\"\r\n") + delimiter) == std::string::npos) return v;
+    const bool blank_ends = !v.empty() && (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t');
+    if (v.find_first_of(std::string("\"\r\n") + delimiter) == std::string::npos && !blank_ends) return v;
     std::string q = "\"";
     for (char c : v) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
