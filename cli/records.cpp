@@ -66,7 +66,14 @@ void LineSplitter::Finish() {
 
 // ---- CSV ------------------------------------------------------------------------
 
-void CsvReader::EndField(std::size_t end, bool quoted) { fields_.push_back({field_begin_, end, quoted}); }
+void CsvReader::EndField(std::size_t end, bool quoted) {
+    // A row of nothing but delimiters would otherwise take far more memory
+    // for its fields than for its bytes.
+    if (fields_.size() == kMaxFields)
+        throw Failure(Exit::Io, "row " + std::to_string(row_ + 1) + " (line " + std::to_string(next_line_) +
+                                    ") has more than " + std::to_string(kMaxFields) + " fields, the most the tool reads");
+    fields_.push_back({field_begin_, end, quoted});
+}
 
 // The row ends at piece[lf], a line feed; its bytes began at piece[start], after
 // whatever carry_ holds from earlier pieces.

@@ -16,6 +16,7 @@
 //                  anything but a delimiter or a line break after a closing
 //                  quote, and a quote still open at the end, are errors.
 //                  A row with no bytes at all (a blank line) has no fields.
+//                  A row may have up to kMaxFields fields.
 #pragma once
 
 #include <cstddef>
@@ -82,6 +83,8 @@ public:
         // very end); the fields cover it, delimiters between them.
         virtual void Row(std::string_view bytes, std::span<const CsvField> fields, std::string_view ending) = 0;
     };
+
+    static constexpr std::size_t kMaxFields = std::size_t{1} << 20;  // in one row
 
     CsvReader(Handler& handler, char delimiter, std::size_t limit = kMaxRecordSize)
         : handler_(handler), limit_(limit), delimiter_(delimiter) {}

@@ -224,6 +224,19 @@ TEST(RecordLimit, UpToTheLimitAndNoFurther) {
             EXPECT_EQ(got.got.size(), 2u);
         }
     }
+    // Fields, too, are bounded: their spans would outgrow the row's bytes.
+    for (const std::size_t fields : {CsvReader::kMaxFields, CsvReader::kMaxFields + 1}) {
+        Rows got;
+        CsvReader reader(got, ';');
+        const std::string error = FeedAll(reader, {"a\n" + std::string(fields - 1, ';') + "\n"});
+        if (fields == CsvReader::kMaxFields) {
+            EXPECT_EQ(error, "");
+            ASSERT_EQ(got.got.size(), 2u);
+            EXPECT_EQ(got.got[1].size(), fields);
+        } else {
+            EXPECT_EQ(error, "row 2 (line 2) has more than 1048576 fields, the most the tool reads");
+        }
+    }
 }
 
 // Whatever a field holds, written and read again it is the same field.
