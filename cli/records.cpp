@@ -400,6 +400,16 @@ protected:
 
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Editors and scripts on Windows often start a UTF-8 file with a byte order
+// mark, which then is the first record's own first three bytes.
+std::string MarkHint(std::string_view record) {
+    return record.substr(0, 3) == kByteOrderMark
+               ? " (the record begins with a UTF-8 byte order mark, which counts as part of it)"
+               : "";
+}
+
 class LineJob final : public RecordEngine::Job, LineSplitter::Handler {
 public:
     using Job::Job;
@@ -423,6 +433,7 @@ public:
 
 private:
     void Record(std::string_view text, std::string_view ending, std::uint64_t number) {
+        const auto hint = [&] { return number == 1 ? MarkHint(text) : std::string(); };
         const auto where = [number] { return "line " + std::to_string(number); };
         try {
             const std::string result = transform_.Apply(text);
@@ -436,7 +447,7 @@ private:
                                   "), so it cannot be one line; --csv 1 writes such plaintexts whole, in quotes");
             }
         } catch (const Error& e) {
-            verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(text, e));
+            verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(text, e) + hint());
         }
         buffer_ += ending;
         Maybe();
@@ -490,7 +501,8 @@ public:
         try {
             CsvReader::AppendField(transform_.Apply(value), delimiter_, buffer_);
         } catch (const Error& e) {
-            verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(value, e));
+            verdicts_.Bad(static_cast<Exit>(e.code()), where(),
+                          transform_.Explain(value, e) + (reader_.Number() == 1 ? MarkHint(value) : ""));
         }
         buffer_.append(bytes.substr(field.end)).append(ending);
         Maybe();
@@ -501,7 +513,7 @@ private:
         std::string names;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             std::string value = CsvReader::Value(bytes, fields[i]);
-            if (i == 0 && value.rfind("\xEF\xBB\xBF", 0) == 0) value.erase(0, 3);  // a UTF-8 byte order mark
+            if (i == 0 && value.substr(0, 3) == kByteOrderMark) value.erase(0, 3);
             if (value == name_) {
                 column_ = i;
                 named_ = false;

@@ -554,6 +554,11 @@ TEST_F(Records, EveryRefusalHasItsStatus) {
         {{"decrypt", "--csv", "2"}, "a,b\nc,\"d\"e\n", 4, "row 2 (line 2), column 2: 'e' follows the closing quote"},
         {{"decrypt", "--csv", "2"}, "a,b\nc\n", 4, "row 2 (line 2), column 2: the row has only 1 field"},
         {{"encrypt", "--csv", "1"}, "\"open\n", 4, "row 1 (line 1), column 1: the quoted field is still open"},
+        {{"decrypt", "--lines"}, "\xEF\xBB\xBF" + Encrypted("abc", "asc") + "\n", 5,
+         "line 1: the ciphertext decoded from the armoured text is 11 bytes long, not a multiple of 8: the block at "
+         "byte offset 8 has only 3 bytes (the record begins with a UTF-8 byte order mark, which counts as part of it)"},
+        {{"decrypt", "--csv", "1"}, "\xEF\xBB\xBF" + Encrypted("abc", "asc") + ",x\n", 5,
+         "row 1 (line 1), column 1: the ciphertext decoded from the armoured text is 11 bytes long"},
     };
     for (const auto& c : cases) {
         std::string what;
