@@ -29,6 +29,7 @@
 #include "options.h"
 #include "output.h"
 #include "progress.h"
+#include "records.h"
 #include "stages.h"
 #include "terminal.h"
 
@@ -43,13 +44,16 @@ Exit status:
   3  key refused: no key, a key of 0 or more than 128 bytes, a hex key that is
      not hex digits two by two, the two keys of --key-prompt differ, --bits
      not a decimal number 0 to 1024
-  4  input or output error: a file that cannot be read or written
+  4  input or output error: a file that cannot be read or written; with
+     --lines or --csv, a record over 64 MiB, input that is not CSV, or a
+     row without the chosen column
   5  invalid ciphertext: a length that is not a multiple of 8 bytes, or an
      armour group too large for its bytes (the object's error 5)
   6  overflow: an armour tail mark of 5 or more, or a character that has no
      Windows-1252 byte, malformed UTF-8 (the object's error 6)
-  7  refused: a plaintext that ends in zero bytes, which decryption would
-     remove (see encrypt --help)
+  7  data would be lost: a plaintext that ends in zero bytes, which decryption
+     would remove (see encrypt --help); with --lines, a plaintext that holds
+     a line break
 Errors are reported on one line of standard error. With -o FILE nothing is
 written unless the run succeeds. On standard output (or a pipe or device
 given to -o) the first MiB of output is held back until the input ends, so
@@ -239,7 +243,7 @@ Input OpenInput(const IoOptions& io) {
 }
 
 Failure TrailingZeros(std::uint64_t zeros) {
-    return Failure(Exit::Lossy, "the input ends in " + Count(zeros, "zero byte") +
+    return Failure(Exit::DataLoss, "the input ends in " + Count(zeros, "zero byte") +
                                     ", which decryption would remove: the ciphertext would not give it back "
                                     "whole (--allow-trailing-zeros encrypts it anyway)");
 }
@@ -281,11 +285,37 @@ private:
     Sink* head_;
 };
 
+void AddRecords(CLI::App& cmd, RecordOptions& r) {
+    auto* lines = cmd.add_flag("--lines", r.lines, "every line is one message (see Records below)");
+    auto* csv = cmd.add_option("--csv", r.csv, "CSV: the field in COLUMN (a number, or a name with --header) of every "
+                                               "row is one message")
+                    ->option_text("COLUMN");
+    lines->excludes(csv);
+    cmd.add_flag("--header", r.header, "with --csv: the first row holds names and passes through")->needs(csv);
+    cmd.add_option("--delimiter", r.delimiter, "with --csv: the field delimiter, one character or 'tab' (default ,)")
+        ->option_text("C")
+        ->needs(csv);
+    cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: write a bad record's field empty and go on");
+}
+
+void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, RecordJob job) {
+    Output out(io.output);
+    Input in = OpenInput(io);
+    job.one_record = io.text.has_value();
+    job.progress = !io.no_progress;
+    if (job.one_record) out.EndTextWithNewlineOnTerminal();
+    RunRecords(rc2, in, out, records, job);
+}
+
 // The output is set up before the input is opened, so that a /dev/fd/N given
 // to -o can only name a descriptor the tool was given.
-void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros) {
+void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
+    // One record is one message, whose zero filling is the stored value's
+    // own padding: decryption removes exactly it.
+    if (records.Active()) return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex});
     Output out(io.output);
     Input in = OpenInput(io);
     if (!allow_zeros) {
@@ -299,14 +329,17 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zer
     try {
         Pump(in, chain.Head(), io, "encrypting", !allow_zeros);
     } catch (const Failure& f) {
-        if (f.status() != Exit::Lossy || !out.Started()) throw;
+        if (f.status() != Exit::DataLoss || !out.Started()) throw;
         throw Failure(f.status(), std::string(f.what()) + "; the ciphertext written so far is incomplete");
     }
 }
 
-void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
+void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
+    if (records.Active())
+        return Records(rc2, io, records, {.encrypting = false, .hex = form == Form::Hex, .utf8 = utf8});
     Output out(io.output);
     Input in = OpenInput(io);
     Chain chain(out);
@@ -388,6 +421,7 @@ int Main(int argc, char** argv) {
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 
     IoOptions io;
+    RecordOptions records;
     KeyOptions encrypt_key, decrypt_key;  // one each: the options are told apart by their counts
     std::string form_name = "asc";
     bool utf8 = false, allow_zeros = false;
@@ -405,7 +439,8 @@ int Main(int argc, char** argv) {
     encrypt_key.confirm = true;
     encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
                       "encrypt an input that ends in zero bytes, which decryption will not give back");
-    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kExitStatuses);
+    AddRecords(*encrypt, records);
+    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     auto* decrypt = app.add_subcommand("decrypt", "decrypt a ciphertext into bytes");
     AddIo(*decrypt, io, "the ciphertext file");
@@ -413,7 +448,8 @@ int Main(int argc, char** argv) {
     AddKey(*decrypt, decrypt_key);
     AddExactInput(*decrypt, io);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
-    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kExitStatuses);
+    AddRecords(*decrypt, records);
+    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     std::vector<std::pair<CLI::App*, Form>> codecs;
     for (const auto& [name, form, what, footer] :
@@ -456,10 +492,10 @@ int Main(int argc, char** argv) {
     try {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
-            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros);
+            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
-            Decrypt(io, decrypt_key, forms.at(form_name), utf8);
+            Decrypt(io, decrypt_key, forms.at(form_name), utf8, records);
         } else {
             for (const auto& [cmd, form] : codecs) {
                 if (!cmd->parsed()) continue;
