@@ -21,8 +21,8 @@ std::string Message(const ErrorPosition& at, const std::string& subject, const c
     using Kind = ErrorPosition::Kind;
     switch (at.kind) {
         case Kind::IncompleteBlock:
-            return subject + " is " + std::to_string(at.offset + at.size) +
-                   " bytes long, not a multiple of 8: the block at byte offset " + std::to_string(at.offset) +
+            return subject + " is " + Plural(at.offset + at.size, "byte", "bytes") +
+                   " long, not a multiple of 8: the block at byte offset " + std::to_string(at.offset) +
                    " has only " + Plural(at.size, "byte", "bytes");
         case Kind::Group: {
             const std::string group = subject + ": group " + std::to_string(at.group) + " (characters " +

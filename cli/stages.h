@@ -48,34 +48,61 @@ public:
 // error's position says the input went wrong.
 Failure Explained(const Error& error, const std::string& subject);
 
-// One of the core's streams as a stage.
+// One of the core's streams as a stage. The stream's pieces are gathered into
+// chunks of up to kChunkSize, and what one Write produced goes on before it
+// returns, so a run that fails late has written all it could.
 template <class Stream>
 class StreamStage : public Sink {
 public:
     void Write(std::string_view bytes) final {
         try {
-            stream_.Update(bytes, next_);
+            stream_.Update(bytes, chunk_);
         } catch (const Error& e) {
+            chunk_.Drop();
             throw Explained(e, subject_);
         }
+        chunk_.Flush();
     }
     void Finish() final {
         try {
-            stream_.Finish(next_);
+            stream_.Finish(chunk_);
         } catch (const Error& e) {
+            chunk_.Drop();
             throw Explained(e, subject_);
         }
+        chunk_.Flush();
         next_.Finish();
     }
 
 protected:
     template <class... Args>
     StreamStage(Sink& next, std::string subject, const Args&... args)
-        : stream_(args...), next_(next), subject_(std::move(subject)) {}
+        : stream_(args...), next_(next), chunk_(next), subject_(std::move(subject)) {}
 
 private:
+    class Chunk final : public morvik::Sink {
+    public:
+        explicit Chunk(Sink& next) : next_(next) {}
+        void Write(std::string_view bytes) override {
+            if (buffer_.size() + bytes.size() > kChunkSize) Flush();
+            if (bytes.size() >= kChunkSize) next_.Write(bytes);
+            else buffer_.append(bytes);
+        }
+        void Flush() {
+            if (buffer_.empty()) return;
+            next_.Write(buffer_);
+            buffer_.clear();
+        }
+        void Drop() noexcept { buffer_.clear(); }
+
+    private:
+        Sink&       next_;
+        std::string buffer_;
+    };
+
     Stream      stream_;
     Sink&       next_;
+    Chunk       chunk_;
     std::string subject_;
 };
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora from the project's own vectors
-(tests/data/*.vec, cli/tests/data/forms.vec), each seed in the input layout
+(tests/data/*.vec, cli/tests/data/forms.vec, cli/tests/data/records.vec), each seed in the input layout
 of its target. Run from anywhere; rewrites fuzz/corpus/<target>/vec-* and
 leaves other seeds alone."""
 import hashlib
@@ -70,7 +70,8 @@ for key, _, plain, cipher_hex, asc in keyed:
     if asc is not None:
         asc_texts.add(asc)
 
-seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream', 'streams')}
+seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream', 'records',
+                                'streams')}
 seeds['hex_read'] |= hex_texts
 for text in asc_texts:
     seeds['asc_decode'].add(b'\x01' + text)
@@ -117,6 +118,14 @@ for n, pieces in ((piece + 3, (piece - 1, 2)), (piece - 5, (8, piece - 17)), (3 
                          bytes([5]) + cut + filler(n - 1, digits) + b'0',
                          bytes([5]) + cut + filler(n - 9, digits) + b'ZZZZ' + filler(4, digits) + b'J',
                          bytes([5]) + cut + filler(n - 1, digits) + b'Z'}
+
+# Records: mode (bit 0 CSV, bits 1-2 the delimiter , ; tab |), the record limit
+# (255: the tool's own; 6: short enough to fail), three cuts, the input.
+for _, f in fields('cli/tests/data/records.vec'):
+    csv = f[0] == 'csv'
+    mode = int(csv) | {'-': 0, ',': 0, ';': 1, 'tab': 2}[f[2]] << 1
+    for limit in (255, 6):
+        seeds['records'].add(bytes([mode, limit]) + cuts + f[4])
 
 for name, inputs in seeds.items():
     folder = ROOT / 'fuzz' / 'corpus' / name

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include <morvik/detail/wipe.h>
 #include <morvik/error.h>
 
 namespace morvik::cp1252 {
@@ -62,9 +63,9 @@ std::optional<std::uint8_t> FromCodePoint(char32_t c) noexcept {
 
 char32_t ToCodePoint(std::uint8_t b) noexcept { return b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b; }
 
-std::string FromUtf8(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
+namespace {
+
+void Convert(std::string_view utf8, std::string& out) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* const end   = begin + utf8.size();
     for (const auto* p = begin; p < end;) {
@@ -91,6 +92,19 @@ std::string FromUtf8(std::string_view utf8) {
         const auto b = FromCodePoint(c);
         if (!b) Unmappable(c, Characters(begin, start) + 1, offset);
         out += static_cast<char>(*b);
+    }
+}
+
+}  // namespace
+
+std::string FromUtf8(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());  // never reallocates, so no copy of the text is left behind
+    try {
+        Convert(utf8, out);
+    } catch (const Error&) {
+        detail::Wipe(out);  // the text may be a key
+        throw;
     }
     return out;
 }
