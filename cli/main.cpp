@@ -17,6 +17,7 @@
 #include <morvik/cp1252.h>
 #include <morvik/detail/wipe.h>
 #include <morvik/hex.h>
+#include <morvik/kernel.h>
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
@@ -313,16 +314,28 @@ int Main(int argc, char** argv) {
             ->check(CLI::IsMember({"raw", "hex", "asc"}));
     };
 
+    // For comparing and checking the bulk kernels; the results never differ.
+    std::string kernel_name;
+    const auto add_kernel = [&](CLI::App& cmd) {
+        cmd.add_option("--kernel", kernel_name,
+                       "run the cipher on this bulk kernel instead of the widest the processor has")
+            ->option_text("scalar|sse2|avx2|avx512")
+            ->check(CLI::IsMember({"scalar", "sse2", "avx2", "avx512"}))
+            ->group("Diagnostics");
+    };
+
     auto* encrypt = app.add_subcommand("encrypt", "encrypt bytes into a ciphertext");
     AddIo(*encrypt, io, "the plaintext file");
     add_form(*encrypt, "form of the ciphertext written");
     AddKey(*encrypt, encrypt_key);
+    add_kernel(*encrypt);
     encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kExitStatuses);
 
     auto* decrypt = app.add_subcommand("decrypt", "decrypt a ciphertext into bytes");
     AddIo(*decrypt, io, "the ciphertext file");
     add_form(*decrypt, "form of the ciphertext read");
     AddKey(*decrypt, decrypt_key);
+    add_kernel(*decrypt);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
     decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kExitStatuses);
 
@@ -361,12 +374,21 @@ int Main(int argc, char** argv) {
         return static_cast<int>(Exit::Usage);
     }
 
+    const auto force_kernel = [&] {
+        if (kernel_name.empty()) return;
+        const Kernel kernel = *KernelNamed(kernel_name);
+        if (!KernelAvailable(kernel))
+            throw Failure(Exit::Usage, "--kernel " + kernel_name + ": this processor or build lacks that kernel");
+        ForceKernel(kernel);
+    };
     try {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
+            force_kernel();
             Encrypt(io, encrypt_key, forms.at(form_name));
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
+            force_kernel();
             Decrypt(io, decrypt_key, forms.at(form_name), utf8);
         } else {
             for (const auto& [cmd, form] : codecs) {
