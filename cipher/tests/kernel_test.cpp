@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <morvik/kernel.h>
+#include <morvik/detail/wipe.h>
 #include <morvik/rc2.h>
 #include "tests/support/openssl_rc2.h"
 #include "tests/support/kernel_choice.h"
@@ -144,6 +145,41 @@ TEST_P(KernelTest, Rfc2268VectorsInEveryLane) {
             ASSERT_EQ(rc2.Decrypt(expected), stripped) << count << " blocks";
         }
     }
+}
+
+// A vector kernel spreads the key over its stack (broadcast words, lookup
+// tables) and clears every copy through the one Wipe before it returns, on
+// every path: wide passes, narrow ones, and the short remainders.
+TEST_P(KernelTest, SpreadKeysAreWipedBeforeReturning) {
+    if (GetParam() == Kernel::Scalar) return;  // the reference reads the schedule in place
+    struct Span {
+        std::size_t n;
+        bool zero;
+    };
+    static std::vector<Span> spans;
+    detail::wipe_observer = [](const void* p, std::size_t n) noexcept {
+        const auto* b = static_cast<const unsigned char*>(p);
+        spans.push_back({n, std::all_of(b, b + n, [](unsigned char c) { return c == 0; })});
+    };
+    std::mt19937 rng(0x5EED0006);
+    RandomCipher c(rng);
+    const detail::KeySchedule ks = c.Schedule();
+    for (std::size_t count : {8u, 16u, 24u, 32u, 56u, 64u, 128u, 136u, 248u}) {
+        for (bool encrypting : {true, false}) {
+            SCOPED_TRACE(testing::Message() << count << " blocks, " << (encrypting ? "encrypting" : "decrypting"));
+            Bytes data(8 * count, 0x5A);
+            spans.clear();
+            (encrypting ? detail::EncryptBlocks : detail::DecryptBlocks)(ks, data.data(), data.data(), count);
+            std::size_t wiped = 0;
+            for (const Span& s : spans) {
+                EXPECT_TRUE(s.zero) << s.n << " bytes";
+                wiped += s.n;
+            }
+            // At least one copy of the 64 key words.
+            EXPECT_GE(wiped, sizeof ks.K);
+        }
+    }
+    detail::wipe_observer = nullptr;
 }
 
 std::string KernelLabel(const testing::TestParamInfo<Kernel>& info) { return KernelName(info.param); }
