@@ -447,10 +447,10 @@ int Main(int argc, char** argv) {
     AddIo(*encrypt, io, "the plaintext file");
     add_form(*encrypt, "form of the ciphertext written");
     AddKey(*encrypt, encrypt_key);
+    add_kernel(*encrypt);
     encrypt_key.confirm = true;
     encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
                       "encrypt an input that ends in zero bytes, which decryption will not give back");
-    add_kernel(*encrypt);
     AddRecords(*encrypt, records);
     encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
@@ -458,8 +458,8 @@ int Main(int argc, char** argv) {
     AddIo(*decrypt, io, "the ciphertext file");
     add_form(*decrypt, "form of the ciphertext read");
     AddKey(*decrypt, decrypt_key);
-    AddExactInput(*decrypt, io);
     add_kernel(*decrypt);
+    AddExactInput(*decrypt, io);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
     AddRecords(*decrypt, records);
     decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
