@@ -118,7 +118,7 @@ constexpr std::size_t kEncodePiece = detail::kPiece / 4;
 constexpr std::size_t kDecodePiece = detail::kPiece / 3;
 
 void EncodeGroups(const unsigned char* p, std::size_t groups, Sink& out) {
-    char piece[4 * kEncodePiece];
+    alignas(64) char piece[4 * kEncodePiece];
     while (groups != 0) {
         const std::size_t count = std::min(groups, kEncodePiece);
         char* o = piece;
@@ -152,7 +152,7 @@ constexpr char TailMark(std::size_t final_bytes) noexcept { return kAlphabet[fin
 // Groups that are not the final one, each three bytes whatever the tail mark
 // says; `before` groups came earlier in the text.
 void DecodeGroups(const unsigned char* p, std::size_t groups, std::uint64_t before, Sink& out) {
-    char piece[3 * kDecodePiece];
+    alignas(64) char piece[3 * kDecodePiece];
     while (groups != 0) {
         const std::size_t count = std::min(groups, kDecodePiece);
         char* o = piece;

@@ -67,7 +67,7 @@ static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit
 }
 
 void WritePairs(std::string_view bytes, Sink& out) {
-    char piece[detail::kPiece];
+    alignas(64) char piece[detail::kPiece];
     for (std::size_t at = 0; at < bytes.size(); at += detail::kPiece / 2) {
         const std::string_view part = bytes.substr(at, detail::kPiece / 2);
         char* o = piece;
@@ -80,7 +80,7 @@ void WritePairs(std::string_view bytes, Sink& out) {
 }
 
 void ReadPairs(const unsigned char* p, std::size_t pairs, Sink& out) {
-    char piece[detail::kPiece];
+    alignas(64) char piece[detail::kPiece];
     while (pairs != 0) {
         const std::size_t count = std::min(pairs, detail::kPiece);
         char* o = piece;
