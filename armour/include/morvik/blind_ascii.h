@@ -24,9 +24,11 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
-class BlindAscii final {
+class MORVIK_API BlindAscii final {
 public:
     static std::string Full2Asc(std::string_view bytes);
     static std::string Asc2Full(std::string_view text);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <exception>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
 enum class ErrorNumber : std::int32_t {
@@ -18,9 +20,9 @@ enum class ErrorNumber : std::int32_t {
 };
 
 // The standard text of an error number; "" for numbers this library never raises.
-const char* ErrorText(ErrorNumber number) noexcept;
+MORVIK_API const char* ErrorText(ErrorNumber number) noexcept;
 
-class Error final : public std::exception {
+class MORVIK_API Error final : public std::exception {
 public:
     explicit Error(ErrorNumber number) noexcept : number_(number) {}
 

@@ -14,13 +14,15 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
+
 namespace morvik::hex {
 
-std::string Write(std::string_view bytes);
-std::string Read(std::string_view text);
+MORVIK_API std::string Write(std::string_view bytes);
+MORVIK_API std::string Read(std::string_view text);
 
 // The same, appending to `out` (which callers may have reserved).
-void WriteTo(std::string_view bytes, std::string& out);
-void ReadTo(std::string_view text, std::string& out);
+MORVIK_API void WriteTo(std::string_view bytes, std::string& out);
+MORVIK_API void ReadTo(std::string_view text, std::string& out);
 
 }  // namespace morvik::hex

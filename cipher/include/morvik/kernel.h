@@ -12,15 +12,17 @@
 #include <cstdint>
 #include <vector>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
 enum class Kernel { Auto, Scalar, SSE2, AVX2, AVX512 };  // AVX512: F, BW, VL and VBMI2
 
-const char* KernelName(Kernel kernel) noexcept;
-bool KernelAvailable(Kernel kernel) noexcept;     // Auto and Scalar: always
-std::vector<Kernel> AvailableKernels();           // Scalar first, widest last
-void ForceKernel(Kernel kernel) noexcept;         // Auto: choose by processor
-Kernel ActiveKernel() noexcept;                   // never Auto
+MORVIK_API const char* KernelName(Kernel kernel) noexcept;
+MORVIK_API bool KernelAvailable(Kernel kernel) noexcept;     // Auto and Scalar: always
+MORVIK_API std::vector<Kernel> AvailableKernels();           // Scalar first, widest last
+MORVIK_API void ForceKernel(Kernel kernel) noexcept;         // Auto: choose by processor
+MORVIK_API Kernel ActiveKernel() noexcept;                   // never Auto
 
 namespace detail {
 

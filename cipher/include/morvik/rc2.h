@@ -49,11 +49,12 @@
 #include <string_view>
 
 #include <morvik/error.h>
+#include <morvik/export.h>
 #include <morvik/kernel.h>
 
 namespace morvik {
 
-class RC2 final {
+class MORVIK_API RC2 final {
 public:
     static constexpr std::size_t  kBlockSize        = 8;
     static constexpr std::size_t  kMinKeyLength     = 1;
