@@ -11,6 +11,9 @@ packages=(
   libssl-dev openssl nettle-dev libgcrypt20-dev
   # the command-line tool's man page, and its peak-memory script
   help2man time
+  # the Python module and its tests (Debian's python3), and the packages' checks
+  python3-dev pybind11-dev python3-pytest python3-pycryptodome
+  dpkg-dev unzip
   # memory checking of the tool and its tests
   valgrind
   # Windows cross-build and its tests under Wine
