@@ -150,23 +150,22 @@ private:
     std::size_t* len_;
 };
 
-// The members behind both kinds of output.
-void Encrypt(morvik_rc2* obj, std::string_view text, Sink& out) {
-    RC2& rc2 = Need(obj).rc2;
+// The members behind both kinds of output. Their exports take the object
+// before they read the input, so that a NULL object is reported as such
+// whatever the input holds.
+void Encrypt(RC2& rc2, std::string_view text, Sink& out) {
     Secret filled{std::string(text)};
     out.Prepare(FilledSize(text.size()));
     out.Put(Secret{rc2.Encrypt(filled.s)}.s);
 }
 
-void EncryptAsc(morvik_rc2* obj, std::string_view text, Sink& out) {
-    RC2& rc2 = Need(obj).rc2;
+void EncryptAsc(RC2& rc2, std::string_view text, Sink& out) {
     Secret filled{std::string(text)};
     out.Prepare(ArmouredSize(FilledSize(text.size())));
     out.Put(rc2.EncryptAsc(filled.s));
 }
 
-void Decrypt(morvik_rc2* obj, std::string_view text, Sink& out) {
-    RC2& rc2 = Need(obj).rc2;
+void Decrypt(RC2& rc2, std::string_view text, Sink& out) {
     out.Prepare(text.size(), [&] { return PlaintextSize(rc2, text); });
     out.Put(Secret{rc2.Decrypt(text)}.s);
 }
@@ -238,59 +237,98 @@ int morvik_rc2_effective_key_length(const morvik_rc2* obj, int32_t* bits) {
 }
 
 int morvik_rc2_encrypt(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Encrypt(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Encrypt(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_encrypt_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Encrypt(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Encrypt(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_encrypt_hex(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Encrypt(obj, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Encrypt(rc2, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink);
+    });
 }
 
 int morvik_rc2_encrypt_hex_alloc(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t** out, size_t* out_len) {
     return Guard([&] {
         Sink sink(out, out_len);
-        Encrypt(obj, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink);
+        RC2& rc2 = Need(obj).rc2;
+        Encrypt(rc2, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink);
     });
 }
 
 int morvik_rc2_encrypt_asc(morvik_rc2* obj, const uint8_t* text, size_t text_len, char* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); EncryptAsc(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        EncryptAsc(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_encrypt_asc_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, char** out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); EncryptAsc(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        EncryptAsc(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_decrypt(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Decrypt(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_decrypt_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Decrypt(obj, In(text, text_len), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, In(text, text_len), sink);
+    });
 }
 
 int morvik_rc2_decrypt_hex(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Decrypt(obj, morvik::hex::Read(In(hex, hex_len)), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, morvik::hex::Read(In(hex, hex_len)), sink);
+    });
 }
 
 int morvik_rc2_decrypt_hex_alloc(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t** out, size_t* out_len) {
     return Guard([&] {
         Sink sink(out, out_len);
-        Decrypt(obj, morvik::hex::Read(In(hex, hex_len)), sink);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, morvik::hex::Read(In(hex, hex_len)), sink);
     });
 }
 
 int morvik_rc2_decrypt_asc(morvik_rc2* obj, const char* asc, size_t asc_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink sink(out, out_len); Decrypt(obj, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink); });
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink);
+    });
 }
 
 int morvik_rc2_decrypt_asc_alloc(morvik_rc2* obj, const char* asc, size_t asc_len, uint8_t** out, size_t* out_len) {
     return Guard([&] {
         Sink sink(out, out_len);
-        Decrypt(obj, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink);
+        RC2& rc2 = Need(obj).rc2;
+        Decrypt(rc2, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink);
     });
 }
 
