@@ -16,3 +16,27 @@ if(MORVIK_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
 endif()
 
 include(${PROJECT_SOURCE_DIR}/cmake/MorvikCPack.cmake)
+
+# The package of this build, made and checked (dpkg-deb --contents, unzip -l).
+if(MORVIK_BUILD_TESTS)
+  enable_testing()
+  if(WIN32)
+    add_test(NAME package.zip
+             COMMAND ${CMAKE_COMMAND} -DKIND=ZIP -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${PROJECT_BINARY_DIR}/package-check
+                     -DVERSION=${PROJECT_VERSION} -DEXE=$<TARGET_EXISTS:morvik>
+                     -P ${PROJECT_SOURCE_DIR}/cmake/package/check_package.cmake)
+  elseif(NOT CMAKE_CROSSCOMPILING)
+    set(flags "")
+    if(MORVIK_SANITIZE)
+      set(flags "-fsanitize=address,undefined")
+    endif()
+    add_test(NAME package.deb
+             COMMAND ${CMAKE_COMMAND} -DKIND=DEB -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${PROJECT_BINARY_DIR}/package-check
+                     -DVERSION=${PROJECT_VERSION} -DMAN=$<TARGET_EXISTS:morvik_man>
+                     -DC_COMPILER=${CMAKE_C_COMPILER} -DCXX_COMPILER=${CMAKE_CXX_COMPILER}
+                     "-DFLAGS=${flags}"
+                     -DCONSUMERS=${PROJECT_SOURCE_DIR}/tests/install
+                     -P ${PROJECT_SOURCE_DIR}/cmake/package/check_package.cmake)
+    set_tests_properties(package.deb PROPERTIES TIMEOUT 300)
+  endif()
+endif()
