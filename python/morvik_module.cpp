@@ -20,6 +20,8 @@
 
 #include <morvik/blind_ascii.h>
 #include <morvik/cp1252.h>
+#include <morvik/detail/hints.h>
+#include <morvik/detail/output.h>
 #include <morvik/detail/wipe.h>
 #include <morvik/error.h>
 #include <morvik/hex.h>
@@ -75,7 +77,23 @@ struct Secret {
     ~Secret() { morvik::detail::Wipe(s); }
 };
 
-py::bytes ToBytes(std::string_view s) { return py::bytes(s.data(), s.size()); }
+// Large outputs land on huge pages where the system offers them: the first
+// touch of each small page of a fresh buffer costs more than the copy.
+py::bytes ToBytes(std::string_view s) {
+    if (s.size() < kReleaseFrom) return py::bytes(s.data(), s.size());
+    PyObject* b = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(s.size()));
+    if (!b) throw py::error_already_set();
+    morvik::detail::AdviseHugePages(PyBytes_AS_STRING(b), s.size());
+    std::memcpy(PyBytes_AS_STRING(b), s.data(), s.size());
+    return py::reinterpret_steal<py::bytes>(b);
+}
+
+// A copy of an input that a member may write back into (Encrypt fills it).
+std::string Copy(std::string_view in) {
+    std::string s = morvik::detail::Reserved(in.size() + RC2::kBlockSize);
+    s.append(in);
+    return s;
+}
 py::str ToStr(const std::string& ascii) { return py::str(ascii.data(), ascii.size()); }
 
 // morvik.Error, raised as Error(number, text[, where]).
@@ -367,10 +385,11 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("encrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
-                return ToBytes(Secret{self.Run(in.view().size(), [&](RC2& r) {
-                    Secret text{std::string(in.view())};
+                // The ciphertext is no secret; the plaintext's copy is.
+                return ToBytes(self.Run(in.view().size(), [&](RC2& r) {
+                    Secret text{Copy(in.view())};
                     return r.Encrypt(text.s);
-                })}.s);
+                }));
             }, py::arg("data"), "Returns the ciphertext of `data`; the text encrypted is zero_fill(data).")
         .def("decrypt",
             [](PyRC2& self, py::object data) {
@@ -380,7 +399,7 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("encrypt_hex",
             [](PyRC2& self, py::object text) {
                 Secret hex{TextBytes(text)};
-                return ToBytes(Secret{self.Run(hex.s.size(), [&](RC2& r) { return r.EncryptHex(hex.s); })}.s);
+                return ToBytes(self.Run(hex.s.size(), [&](RC2& r) { return r.EncryptHex(hex.s); }));
             }, py::arg("text"), "Encrypts the bytes that hex text reads as; returns the ciphertext bytes.")
         .def("decrypt_hex",
             [](PyRC2& self, py::object text) {
@@ -391,7 +410,7 @@ every zero byte at the end. Errors raise morvik.Error.)")
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
                 return ToStr(self.Run(in.view().size(), [&](RC2& r) {
-                    Secret text{std::string(in.view())};
+                    Secret text{Copy(in.view())};
                     return r.EncryptAsc(text.s);
                 }));
             }, py::arg("data"), "Returns the ciphertext of `data` as armoured text.")
