@@ -25,6 +25,13 @@ if(MORVIK_BUILD_TESTS)
              COMMAND ${CMAKE_COMMAND} -DKIND=ZIP -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${PROJECT_BINARY_DIR}/package-check
                      -DVERSION=${PROJECT_VERSION} -DEXE=$<TARGET_EXISTS:morvik>
                      -P ${PROJECT_SOURCE_DIR}/cmake/package/check_package.cmake)
+    set_tests_properties(package.zip PROPERTIES FIXTURES_SETUP morvik_zip)
+    # The zip's scripts under Wine: the server registers and unregisters.
+    add_test(NAME package.zip.register
+             COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/package/zip_register.sh ${MORVIK_ARCH}
+                     ${PROJECT_BINARY_DIR}/package-check/Morvik-${PROJECT_VERSION}-windows-${MORVIK_ARCH}.zip
+                     ${PROJECT_BINARY_DIR}/package-register)
+    set_tests_properties(package.zip.register PROPERTIES FIXTURES_REQUIRED morvik_zip SKIP_RETURN_CODE 77 TIMEOUT 300)
   elseif(NOT CMAKE_CROSSCOMPILING)
     set(flags "")
     if(MORVIK_SANITIZE)
@@ -37,6 +44,6 @@ if(MORVIK_BUILD_TESTS)
                      "-DFLAGS=${flags}"
                      -DCONSUMERS=${PROJECT_SOURCE_DIR}/tests/install
                      -P ${PROJECT_SOURCE_DIR}/cmake/package/check_package.cmake)
-    set_tests_properties(package.deb PROPERTIES TIMEOUT 300)
+    set_tests_properties(package.deb PROPERTIES TIMEOUT 300 LABELS install)
   endif()
 endif()
