@@ -310,3 +310,21 @@ def test_one_object_shared_by_threads():
     for t in threads:
         t.join()
     assert not failures
+
+
+# --- stubs -----------------------------------------------------------------
+
+def test_stubs_name_what_the_module_has():
+    import ast
+    stubs = ast.parse(open(os.path.join(os.path.dirname(__file__), "..", "morvik.pyi")).read())
+    top, members = set(), set()
+    for node in stubs.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            top.add(node.name)
+        elif isinstance(node, ast.AnnAssign):
+            top.add(node.target.id)
+        if isinstance(node, ast.ClassDef) and node.name == "RC2":
+            members = {n.name for n in node.body if isinstance(n, ast.FunctionDef) and n.name != "__init__"}
+    public = {n for n in dir(morvik) if not n.startswith("_")} | {"__version__"}
+    assert top == public
+    assert members == {n for n in dir(morvik.RC2) if not n.startswith("_")}
