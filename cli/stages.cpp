@@ -127,8 +127,8 @@ void DecryptStage::Emit(std::string_view plain) {
 
 void DecryptStage::Finish() {
     if (!blank_ && !carry_.empty()) {
-        throw Failure(Exit::Invalid, what_ + " is " + std::to_string(length_) +
-                                         " bytes long, not a multiple of 8: the block at byte offset " +
+        throw Failure(Exit::Invalid, what_ + " is " + std::to_string(length_) + (length_ == 1 ? " byte" : " bytes") +
+                                         " long, not a multiple of 8: the block at byte offset " +
                                          std::to_string(length_ - carry_.size()) + " has only " +
                                          std::to_string(carry_.size()) + (carry_.size() == 1 ? " byte" : " bytes"));
     }
@@ -286,7 +286,7 @@ void AscDecodeStage::Finish() {
                                                   std::to_string(value) + "; a tail mark must be 0 to 4");
             const std::string count = std::to_string(value == 0 ? 3 : value);
             GroupTooLarge(groups_ + 1, body,
-                          ("is too large for the " + count + " bytes that the tail mark " + Describe(mark) +
+                          ("is too large for the " + count + (count == "1" ? " byte" : " bytes") + " that the tail mark " + Describe(mark) +
                            " gives the final group").c_str());
         }
         pending_.clear();

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora from the project's own vectors
-(tests/data/*.vec, cli/tests/data/forms.vec), each seed in the input layout
+(tests/data/*.vec, cli/tests/data/forms.vec, cli/tests/data/records.vec), each seed in the input layout
 of its target. Run from anywhere; rewrites fuzz/corpus/<target>/vec-* and
 leaves other seeds alone."""
 import hashlib
@@ -70,7 +70,7 @@ for key, _, plain, cipher_hex, asc in keyed:
     if asc is not None:
         asc_texts.add(asc)
 
-seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream')}
+seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream', 'records')}
 seeds['hex_read'] |= hex_texts
 for text in asc_texts:
     seeds['asc_decode'].add(b'\x01' + text)
@@ -91,6 +91,14 @@ for chain, texts in ((0, plains), (3, plains), (4, plains), (8, plains), (9, pla
                      (1, {bytes.fromhex(c.decode()) for _, _, _, c, _ in keyed})):
     for text in texts:
         seeds['cli_stream'].add(bytes([chain]) + cuts + text)
+
+# Records: mode (bit 0 CSV, bits 1-2 the delimiter , ; tab |), the record limit
+# (255: the tool's own; 6: short enough to fail), three cuts, the input.
+for _, f in fields('cli/tests/data/records.vec'):
+    csv = f[0] == 'csv'
+    mode = int(csv) | {'-': 0, ',': 0, ';': 1, 'tab': 2}[f[2]] << 1
+    for limit in (255, 6):
+        seeds['records'].add(bytes([mode, limit]) + cuts + f[4])
 
 for name, inputs in seeds.items():
     folder = ROOT / 'fuzz' / 'corpus' / name

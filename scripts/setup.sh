@@ -11,6 +11,9 @@ packages=(
   libssl-dev openssl nettle-dev libgcrypt20-dev
   # the command-line tool's man page, and its peak-memory script
   help2man time
+  # the tool's shell rows: archives compressed before encryption (tar, xz),
+  # a second user (setpriv, in util-linux)
+  tar xz-utils util-linux
   # the Python module and its tests (Debian's python3), and the packages' checks
   python3-dev pybind11-dev python3-pytest python3-pycryptodome
   dpkg-dev unzip
