@@ -17,28 +17,6 @@ bool Digit(char c) { return c >= '0' && c <= '9'; }
 bool HexDigit(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int HexValue(char c) { return Digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 
-// One UTF-8 sequence at `at` (the well-formed byte sequences of the Unicode
-// standard, table 3-7): its length, or 0 when it is malformed.
-std::size_t DecodeOne(std::string_view s, std::size_t at, char32_t& c) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[at + i]); };
-    const unsigned char lead = b(0);
-    std::size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (lead < 0x80) return c = lead, 1;
-    if (lead >= 0xC2 && lead <= 0xDF) len = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) len = 3, lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4) len = 4, lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
-    else return 0;
-    if (s.size() - at < len) return 0;
-    if (b(1) < lo || b(1) > hi) return 0;
-    c = lead & (0x7F >> len);
-    for (std::size_t i = 1; i < len; ++i) {
-        if ((b(i) & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (b(i) & 0x3F);
-    }
-    return len;
-}
-
 }  // namespace
 
 std::string Count(std::uint64_t n, const char* singular) {
@@ -95,30 +73,14 @@ std::string StrictHexKey(std::string_view typed, const std::string& source) {
     return key;
 }
 
-// The core's conversion says only that it failed; the position is found here.
+// The core's conversion says where the text went wrong, and wipes what it
+// had converted of a key.
 std::string TextArgument(std::string_view utf8, const std::string& option) {
-    std::string bytes;
-    bytes.reserve(utf8.size());  // no reallocation leaves a copy of a key behind
-    std::size_t index = 1;
-    for (std::size_t at = 0; at < utf8.size(); ++index) {
-        char32_t c = 0;
-        const std::size_t len = DecodeOne(utf8, at, c);
-        if (len == 0) {
-            detail::Wipe(bytes);
-            throw Failure(Exit::Overflow, option + ": malformed UTF-8 at byte offset " + std::to_string(at));
-        }
-        const auto byte = cp1252::FromCodePoint(c);
-        if (!byte) {
-            detail::Wipe(bytes);
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            throw Failure(Exit::Overflow,
-                          option + ": character " + std::to_string(index) + " (" + code + ") has no Windows-1252 byte");
-        }
-        bytes += static_cast<char>(*byte);
-        at += len;
+    try {
+        return cp1252::FromUtf8(utf8);
+    } catch (const Error& e) {
+        throw Explained(e, option);
     }
-    return bytes;
 }
 
 }  // namespace morvik::cli

@@ -313,24 +313,16 @@ public:
         return job_.utf8 ? cp1252::ToUtf8(plain) : plain;
     }
 
-    // The same explanation as the whole-input commands give, which the stages
-    // work out; they fail where the member failed, with its error number.
-    std::string Explain(std::string_view record, const Error& error) override {
+    // The same explanation as the whole-input commands give, from the place
+    // the member's error carries: the armour's own, or the ciphertext's.
+    std::string Explain(std::string_view, const Error& error) override {
         if (job_.encrypting) return error.what();
-        StringSink sink;
-        DecryptStage decrypt(rc2_, job_.hex ? "the ciphertext read from the hex text"
-                                            : "the ciphertext decoded from the armoured text",
-                             sink);
-        HexReadStage hex(decrypt);
-        AscDecodeStage asc(decrypt);
-        Sink& head = job_.hex ? static_cast<Sink&>(hex) : asc;
-        try {
-            head.Write(record);
-            head.Finish();
-        } catch (const Failure& f) {
-            return f.what();
-        }
-        return error.what();
+        const auto kind = error.position().kind;
+        const bool armour = kind == ErrorPosition::Kind::Group || kind == ErrorPosition::Kind::TailMark;
+        return Explained(error, armour     ? "armoured text"
+                                : job_.hex ? "the ciphertext read from the hex text"
+                                           : "the ciphertext decoded from the armoured text")
+            .what();
     }
 
     bool MayBreakLines() const override { return !job_.encrypting; }
