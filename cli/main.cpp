@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <morvik/detail/wipe.h>
+#include <morvik/kernel.h>
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
@@ -432,6 +433,16 @@ int Main(int argc, char** argv) {
             ->check(CLI::IsMember({"raw", "hex", "asc"}));
     };
 
+    // For comparing and checking the bulk kernels; the results never differ.
+    std::string kernel_name;
+    const auto add_kernel = [&](CLI::App& cmd) {
+        cmd.add_option("--kernel", kernel_name,
+                       "run the cipher on this bulk kernel instead of the widest the processor has")
+            ->option_text("scalar|sse2|avx2|avx512")
+            ->check(CLI::IsMember({"scalar", "sse2", "avx2", "avx512"}))
+            ->group("Diagnostics");
+    };
+
     auto* encrypt = app.add_subcommand("encrypt", "encrypt bytes into a ciphertext");
     AddIo(*encrypt, io, "the plaintext file");
     add_form(*encrypt, "form of the ciphertext written");
@@ -439,6 +450,7 @@ int Main(int argc, char** argv) {
     encrypt_key.confirm = true;
     encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
                       "encrypt an input that ends in zero bytes, which decryption will not give back");
+    add_kernel(*encrypt);
     AddRecords(*encrypt, records);
     encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
@@ -447,6 +459,7 @@ int Main(int argc, char** argv) {
     add_form(*decrypt, "form of the ciphertext read");
     AddKey(*decrypt, decrypt_key);
     AddExactInput(*decrypt, io);
+    add_kernel(*decrypt);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
     AddRecords(*decrypt, records);
     decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
@@ -489,12 +502,21 @@ int Main(int argc, char** argv) {
         return static_cast<int>(Exit::Usage);
     }
 
+    const auto force_kernel = [&] {
+        if (kernel_name.empty()) return;
+        const Kernel kernel = *KernelNamed(kernel_name);
+        if (!KernelAvailable(kernel))
+            throw Failure(Exit::Usage, "--kernel " + kernel_name + ": this processor or build lacks that kernel");
+        ForceKernel(kernel);
+    };
     try {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
+            force_kernel();
             Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
+            force_kernel();
             Decrypt(io, decrypt_key, forms.at(form_name), utf8, records);
         } else {
             for (const auto& [cmd, form] : codecs) {

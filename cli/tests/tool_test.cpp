@@ -25,6 +25,7 @@
 
 #include <morvik/blind_ascii.h>
 #include <morvik/hex.h>
+#include <morvik/kernel.h>
 #include <morvik/rc2.h>
 
 extern char** environ;
@@ -585,6 +586,42 @@ TEST_F(Tool, EveryCommandHasHelpWithExamples) {
     const Result r = Morvik({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("morvik ", 0), 0u);
+}
+
+// --kernel only changes which bulk kernel does the work, never the bytes; a
+// kernel the processor lacks is refused rather than quietly replaced. (The
+// text forms sit above the cipher and do not depend on the kernel.)
+TEST_F(Tool, KernelOptionChangesNoByte) {
+    std::string plain = Random(8 * 300 + 5);
+    plain.back() = 'x';  // nothing for decryption to strip
+    const std::vector<std::string> key{"--form", "raw", "--key-hex", "88BCA90E90875A7F0F79C384627BAFB2"};
+    auto args = [&](const char* command, const std::string& kernel) {
+        std::vector<std::string> a{command};
+        a.insert(a.end(), key.begin(), key.end());
+        if (!kernel.empty()) a.insert(a.end(), {"--kernel", kernel});
+        return a;
+    };
+    const Result expected = Morvik(args("encrypt", ""), plain);
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    ASSERT_EQ(expected.out.size(), 8 * 301u);
+    for (const morvik::Kernel k : {morvik::Kernel::Scalar, morvik::Kernel::SSE2, morvik::Kernel::AVX2,
+                                   morvik::Kernel::AVX512}) {
+        const std::string name = morvik::KernelName(k);
+        SCOPED_TRACE(name);
+        const Result encrypted = Morvik(args("encrypt", name), plain);
+        if (!morvik::KernelAvailable(k)) {
+            EXPECT_EQ(encrypted.status, 2);
+            EXPECT_NE(encrypted.err.find("--kernel " + name), std::string::npos) << encrypted.err;
+            continue;
+        }
+        ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+        EXPECT_EQ(encrypted.out, expected.out);
+        const Result decrypted = Morvik(args("decrypt", name), expected.out);
+        ASSERT_EQ(decrypted.status, 0) << decrypted.err;
+        EXPECT_EQ(decrypted.out, plain);
+    }
+    const Result bad = Morvik(args("decrypt", "mmx"), "");
+    EXPECT_EQ(bad.status, 2);
 }
 
 }  // namespace
