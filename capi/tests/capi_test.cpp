@@ -16,7 +16,7 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
-#include "tests/vec.h"
+#include "tests/support/vec.h"
 
 namespace {
 
