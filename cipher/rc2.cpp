@@ -31,6 +31,7 @@ RC2::~RC2() {
     detail::Wipe(L_.data(), L_.size());
     detail::Wipe(ks_.K, sizeof ks_.K);
     detail::Wipe(key_);
+    detail::Wipe(result_);  // a plaintext, after a decryption
 }
 
 std::uint8_t RC2::PiLookup(std::uint8_t x) noexcept { return detail::kPiTable[x]; }

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 parallel=2
-targets=(object hex_read asc_decode decrypt differential streams cli_stream records)
+targets=(object hex_read asc_decode decrypt differential streams cli_stream records capi)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$parallel" --target "${targets[@]/#/morvik_fuzz_}"

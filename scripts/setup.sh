@@ -14,6 +14,9 @@ packages=(
   # the tool's shell rows: archives compressed before encryption (tar, xz),
   # a second user (setpriv, in util-linux)
   tar xz-utils util-linux
+  # the Python module and its tests (Debian's python3), and the packages' checks
+  python3-dev pybind11-dev python3-pytest python3-pycryptodome
+  dpkg-dev unzip
   # memory checking of the tool and its tests
   valgrind
   # Windows cross-build and its tests under Wine

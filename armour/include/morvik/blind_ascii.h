@@ -33,11 +33,12 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
 #include <morvik/sink.h>
 
 namespace morvik {
 
-class BlindAscii final {
+class MORVIK_API BlindAscii final {
 public:
     static std::string Full2Asc(std::string_view bytes);
     static std::string Asc2Full(std::string_view text);
@@ -75,7 +76,7 @@ private:
 // Full2Asc over pieces. Finish ends the input (and writes the final group and
 // the tail mark); the stream then starts a new text, as it does after an
 // exception that `out` throws.
-class AscEncodeStream final {
+class MORVIK_API AscEncodeStream final {
 public:
     void Update(std::string_view bytes, Sink& out);
     void Finish(Sink& out);
@@ -94,7 +95,7 @@ private:
 // and after an exception (its own or one that `out` throws), the stream
 // starts a new text. Output of the groups
 // before a failing one may already have gone to `out`.
-class AscDecodeStream final {
+class MORVIK_API AscDecodeStream final {
 public:
     void Update(std::string_view text, Sink& out);
     void Finish(Sink& out);

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <exception>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
 enum class ErrorNumber : std::int32_t {
@@ -23,7 +25,7 @@ enum class ErrorNumber : std::int32_t {
 };
 
 // The standard text of an error number; "" for numbers this library never raises.
-const char* ErrorText(ErrorNumber number) noexcept;
+MORVIK_API const char* ErrorText(ErrorNumber number) noexcept;
 
 // Where an error was found. `kind` says which fields hold something; the
 // others stay zero. Offsets count bytes from 0, positions count characters
@@ -58,7 +60,7 @@ struct ErrorPosition {
     char32_t      code_point = 0;   // Unmappable: the character
 };
 
-class Error final : public std::exception {
+class MORVIK_API Error final : public std::exception {
 public:
     explicit Error(ErrorNumber number) noexcept : number_(number) {}
     Error(ErrorNumber number, const ErrorPosition& position) noexcept : number_(number), position_(position) {}

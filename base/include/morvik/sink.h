@@ -10,16 +10,18 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
-class Sink {
+class MORVIK_API Sink {
 public:
     virtual ~Sink() = default;
     virtual void Write(std::string_view bytes) = 0;
 };
 
 // Appends every piece to a string.
-class AppendSink final : public Sink {
+class MORVIK_API AppendSink final : public Sink {
 public:
     explicit AppendSink(std::string& out) noexcept : out_(out) {}
     void Write(std::string_view bytes) override { out_.append(bytes); }

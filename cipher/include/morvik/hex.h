@@ -19,18 +19,19 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
 #include <morvik/sink.h>
 
 namespace morvik::hex {
 
-std::string Write(std::string_view bytes);
-std::string Read(std::string_view text);
+MORVIK_API std::string Write(std::string_view bytes);
+MORVIK_API std::string Read(std::string_view text);
 
 // The same, appending to `out` (which callers may have reserved).
-void WriteTo(std::string_view bytes, std::string& out);
-void ReadTo(std::string_view text, std::string& out);
+MORVIK_API void WriteTo(std::string_view bytes, std::string& out);
+MORVIK_API void ReadTo(std::string_view text, std::string& out);
 
-class WriteStream final {
+class MORVIK_API WriteStream final {
 public:
     void Update(std::string_view bytes, Sink& out);
     void Finish(Sink&) noexcept {}
@@ -41,7 +42,7 @@ public:
 
 // Finish reads a last single character as a group of its own; the stream then
 // starts a new text, as it does after an exception that `out` throws.
-class ReadStream final {
+class MORVIK_API ReadStream final {
 public:
     void Update(std::string_view text, Sink& out);
     void Finish(Sink& out);

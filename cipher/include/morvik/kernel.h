@@ -14,16 +14,18 @@
 #include <string_view>
 #include <vector>
 
+#include <morvik/export.h>
+
 namespace morvik {
 
 enum class Kernel { Auto, Scalar, SSE2, AVX2, AVX512 };  // AVX512: F, BW, VL and VBMI2
 
-const char* KernelName(Kernel kernel) noexcept;                    // "auto", "scalar", "sse2", "avx2", "avx512"
-std::optional<Kernel> KernelNamed(std::string_view name) noexcept; // KernelName's inverse
-bool KernelAvailable(Kernel kernel) noexcept;                      // Auto and Scalar: always
-std::vector<Kernel> AvailableKernels();                            // Scalar first, widest last
-void ForceKernel(Kernel kernel) noexcept;                          // Auto: choose by processor
-Kernel ActiveKernel() noexcept;                                    // never Auto
+MORVIK_API const char* KernelName(Kernel kernel) noexcept;                    // "auto", "scalar", "sse2", "avx2", "avx512"
+MORVIK_API std::optional<Kernel> KernelNamed(std::string_view name) noexcept; // KernelName's inverse
+MORVIK_API bool KernelAvailable(Kernel kernel) noexcept;                      // Auto and Scalar: always
+MORVIK_API std::vector<Kernel> AvailableKernels();                            // Scalar first, widest last
+MORVIK_API void ForceKernel(Kernel kernel) noexcept;                          // Auto: choose by processor
+MORVIK_API Kernel ActiveKernel() noexcept;                                    // never Auto
 
 namespace detail {
 

@@ -57,12 +57,13 @@
 #include <string_view>
 
 #include <morvik/error.h>
+#include <morvik/export.h>
 #include <morvik/kernel.h>
 #include <morvik/sink.h>
 
 namespace morvik {
 
-class RC2 final {
+class MORVIK_API RC2 final {
 public:
     static constexpr std::size_t  kBlockSize        = 8;
     static constexpr std::size_t  kMinKeyLength     = 1;
@@ -134,7 +135,7 @@ private:
 // stream then starts a new message, as it does after an exception (its
 // own or one that `out` throws). It uses the object's key as it is at each
 // call.
-class EncryptStream final {
+class MORVIK_API EncryptStream final {
 public:
     explicit EncryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
     ~EncryptStream();
@@ -160,7 +161,7 @@ private:
 // spaces only gives nothing; any other of a length that is not a multiple of
 // 8 fails in Finish with ErrorNumber::InvalidArgument. The stream then starts
 // a new message, as it does after an exception that `out` throws.
-class DecryptStream final {
+class MORVIK_API DecryptStream final {
 public:
     explicit DecryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
     ~DecryptStream() = default;

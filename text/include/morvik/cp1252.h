@@ -18,16 +18,18 @@
 #include <string>
 #include <string_view>
 
+#include <morvik/export.h>
+
 namespace morvik::cp1252 {
 
 // The byte for one Unicode scalar value, or nothing.
-std::optional<std::uint8_t> FromCodePoint(char32_t c) noexcept;
+MORVIK_API std::optional<std::uint8_t> FromCodePoint(char32_t c) noexcept;
 // The Unicode scalar value of one byte.
-char32_t ToCodePoint(std::uint8_t b) noexcept;
+MORVIK_API char32_t ToCodePoint(std::uint8_t b) noexcept;
 
-std::string FromUtf8(std::string_view utf8);
-std::string FromUtf16(std::u16string_view utf16);
-std::string ToUtf8(std::string_view bytes);
-std::u16string ToUtf16(std::string_view bytes);
+MORVIK_API std::string FromUtf8(std::string_view utf8);
+MORVIK_API std::string FromUtf16(std::u16string_view utf16);
+MORVIK_API std::string ToUtf8(std::string_view bytes);
+MORVIK_API std::u16string ToUtf16(std::string_view bytes);
 
 }  // namespace morvik::cp1252

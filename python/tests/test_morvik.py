@@ -1,0 +1,330 @@
+"""The Python module against the project's vectors, pycryptodome's ARC2 and
+the in-memory members (for the file helpers)."""
+import array
+import os
+import random
+import threading
+import time
+
+import pytest
+
+import morvik
+
+try:
+    from Crypto.Cipher import ARC2
+except ImportError:  # Debian's python3-pycryptodome
+    from Cryptodome.Cipher import ARC2
+
+DATA = os.environ.get("MORVIK_TEST_DATA", os.path.join(os.path.dirname(__file__), "..", "..", "tests", "data"))
+
+
+def read_vec(name):
+    """Cases of a vector file: (section, line, fields); quoted fields with C escapes."""
+    cases, section = [], ""
+    with open(os.path.join(DATA, name), "rb") as f:
+        for number, raw in enumerate(f.read().decode("latin-1").splitlines(), 1):
+            line = raw.strip(" \t")
+            if not line or line.startswith("#"):
+                continue
+            if line.startswith("["):
+                section = line[1:line.index("]")]
+                continue
+            fields, i = [], 0
+            while i < len(line):
+                c = line[i]
+                if c in " \t":
+                    i += 1
+                elif c == "#":
+                    break
+                elif c == '"':
+                    out, i = [], i + 1
+                    while line[i] != '"':
+                        if line[i] == "\\":
+                            e = line[i + 1]
+                            if e == "x":
+                                out.append(chr(int(line[i + 2:i + 4], 16)))
+                                i += 4
+                                continue
+                            out.append({"t": "\t", "n": "\n", "r": "\r"}.get(e, e))
+                            i += 2
+                        else:
+                            out.append(line[i])
+                            i += 1
+                    fields.append("".join(out).encode("latin-1"))
+                    i += 1
+                else:
+                    j = i
+                    while j < len(line) and line[j] not in " \t":
+                        j += 1
+                    fields.append(line[i:j])
+                    i = j
+            cases.append((section, number, fields))
+    return cases
+
+
+def unhex(h):
+    return b"" if h == "-" else bytes.fromhex(h)
+
+
+def stripped(b):
+    return b.rstrip(b"\0")
+
+
+def new(key, bits):
+    r = morvik.RC2()
+    r.effective_key_length = bits
+    r.key = key
+    return r
+
+
+# --- known answers ---------------------------------------------------------
+
+def test_rfc2268_blocks():
+    cases = read_vec("rfc2268.vec")
+    assert len(cases) >= 8
+    for _, line, (key, bits, plain, cipher) in cases:
+        r = new(unhex(key), int(bits))
+        assert r.encrypt(unhex(plain)) == unhex(cipher), f"rfc2268.vec line {line}"
+        assert r.decrypt(unhex(cipher)) == stripped(unhex(plain)), f"rfc2268.vec line {line}"
+
+
+def test_messages_in_every_form():
+    cases = read_vec("messages.vec")
+    assert len(cases) >= 16
+    for _, line, (key, bits, plain, hex_, asc) in cases:
+        where = f"messages.vec line {line}"
+        hex_, asc, plain = ("" if hex_ == "-" else hex_), ("" if asc == "-" else asc), unhex(plain)
+        r = morvik.RC2()
+        r.effective_key_length = int(bits)
+        r.key_hex = key
+        assert r.key == unhex(key) and r.key_hex == key.upper(), where
+        assert r.encrypt_asc(plain) == asc == r.result_asc, where
+        assert r.result_hex == hex_, where
+        assert r.encrypt(bytearray(plain)) == bytes.fromhex(hex_) == r.result, where
+        assert r.decrypt_hex(hex_) == stripped(plain) == r.result, where
+        assert r.decrypt_asc(asc) == stripped(plain), where
+        assert r.decrypt(memoryview(bytes.fromhex(hex_))) == stripped(plain), where
+
+
+def test_codec_vectors():
+    seen = 0
+    for section, line, fields in read_vec("armour.vec"):
+        where = f"armour.vec line {line}"
+        if section == "error":
+            with pytest.raises(morvik.Error) as e:
+                morvik.asc_decode(fields[0])
+            assert e.value.number == int(fields[1]), where
+        elif section == "both":
+            assert morvik.asc_encode(unhex(fields[0])) == fields[1].decode(), where
+            assert morvik.asc_decode(fields[1]) == unhex(fields[0]), where
+        else:
+            assert morvik.asc_decode(fields[0]) == unhex(fields[1]), where
+        seen += 1
+    for section, line, fields in read_vec("hex.vec"):
+        where = f"hex.vec line {line}"
+        if section == "read":
+            assert morvik.hex_read(fields[0]) == unhex(fields[1]), where
+        else:
+            assert morvik.hex_write(unhex(fields[0])) == fields[1].decode(), where
+        seen += 1
+    assert seen >= 40
+
+
+# --- the object through Python ---------------------------------------------
+
+def test_new_object_and_ignored_values():
+    r = morvik.RC2()
+    assert (r.key, r.key_hex, r.effective_key_length, r.result, r.result_hex, r.result_asc) == (b"", "", 0, b"", "", "")
+    r.effective_key_length = 64
+    for ignored in (1025, -1, 2**40, -(2**70)):
+        r.effective_key_length = ignored
+        assert r.effective_key_length == 64
+    r.key = b"k" * 8
+    r.key = b"x" * 129
+    r.key = b""
+    assert r.key == b"k" * 8
+
+
+def test_bytes_like_inputs_agree():
+    r = new(b"bytes-like", 0)
+    text = b"Attack at dawn\0"
+    expected = r.encrypt(text)
+    for form in (bytearray(text), memoryview(text), array.array("B", text), memoryview(b"xx" + text)[2:]):
+        assert r.encrypt(form) == expected
+    with pytest.raises(TypeError):
+        r.encrypt("a str is text, not bytes")
+    with pytest.raises(BufferError):
+        r.encrypt(memoryview(b"abcdefgh")[::2])  # not contiguous
+
+
+def test_zero_filled_text():
+    assert morvik.zero_fill(b"abc") == b"abc" + b"\0" * 5
+    assert morvik.zero_fill(b"") == b""
+    assert morvik.zero_fill(b"8 bytes!") == b"8 bytes!"
+    r = new(b"key", 0)
+    for n in range(0, 20):
+        text = os.urandom(n)
+        assert r.encrypt(text) == r.encrypt(morvik.zero_fill(text))
+
+
+@pytest.mark.parametrize("call, arg, number", [
+    ("decrypt", b"twelve bytes", 5),
+    ("decrypt_hex", "000102030405060708090a0b", 5),
+    ("decrypt_asc", "md9J", 6),
+    ("decrypt_asc", "ZZZZ0", 5),
+])
+def test_errors_carry_number_and_text_and_change_nothing(call, arg, number):
+    r = new(b"key", 0)
+    r.encrypt(b"before")
+    result = r.result
+    with pytest.raises(morvik.Error) as e:
+        getattr(r, call)(arg)
+    assert e.value.number == number
+    assert e.value.text == {5: "Invalid procedure call or argument", 6: "Overflow"}[number]
+    assert str(number) in str(e.value)
+    assert r.result == result
+
+
+def test_text_arguments_through_windows_1252():
+    # "€" is byte 0x80 there: not a hex digit, so the pair reads as 0.
+    assert morvik.hex_read("€1") == b"\0"
+    with pytest.raises(morvik.Error) as e:
+        morvik.hex_read("\u4e00")  # no byte in Windows-1252
+    assert e.value.number == 6
+
+
+# --- against pycryptodome --------------------------------------------------
+
+def test_differential_against_pycryptodome():
+    """pycryptodome takes keys of 5..128 bytes and effective lengths of 40..1024 bits."""
+    rng = random.Random(2268)
+    for _ in range(600):
+        key = rng.randbytes(rng.randint(5, 128))
+        bits = rng.choice([rng.randint(40, 1024), 40, 63, 64, 1017, 1023, 1024, 0])
+        peer_bits = bits or 8 * len(key)
+        if not 40 <= peer_bits <= 1024:
+            continue
+        text = rng.randbytes(rng.randint(0, 200))
+        if rng.random() < 0.3:
+            text += b"\0" * rng.randint(1, 17)
+        peer = ARC2.new(key, ARC2.MODE_ECB, effective_keylen=peer_bits)
+        ours = new(key, bits)
+        ct = ours.encrypt(text)
+        assert ct == peer.encrypt(morvik.zero_fill(text)), (key.hex(), bits, text.hex())
+        assert peer.decrypt(ct) == morvik.zero_fill(text)
+        # Their ciphertext of any whole blocks, decrypted here.
+        blocks = rng.randbytes(8 * rng.randint(0, 30))
+        assert ours.decrypt(peer.encrypt(blocks)) == stripped(blocks)
+
+
+# --- file helpers ----------------------------------------------------------
+
+PIECE = 1 << 20
+
+
+@pytest.mark.parametrize("size", [0, 1, 7, 8, 9, PIECE - 1, PIECE, PIECE + 1, 2 * PIECE + 3])
+def test_files_equal_the_members(tmp_path, size):
+    r = new(os.urandom(16), 128)
+    text = os.urandom(size)
+    src, enc, dec = tmp_path / "plain", tmp_path / "cipher", tmp_path / "back"
+    src.write_bytes(text)
+    r.encrypt(b"result stays")
+    result = r.result
+    assert r.encrypt_file(src, enc) == len(morvik.zero_fill(text))
+    assert enc.read_bytes() == r.encrypt(text)
+    r.encrypt(b"result stays")
+    assert r.decrypt_file(str(enc), str(dec)) == len(stripped(text))
+    assert dec.read_bytes() == stripped(text)
+    assert r.result == result
+
+
+def test_file_trailing_zeros_across_pieces(tmp_path):
+    r = new(b"zeros", 0)
+    for text in (b"a" + b"\0" * (PIECE + 13), b"\0" * (2 * PIECE), b"x" * PIECE + b"\0" * 8 + b"y" + b"\0" * 70000):
+        enc = tmp_path / "cipher"
+        enc.write_bytes(r.encrypt(text))
+        r.decrypt_file(enc, tmp_path / "back")
+        assert (tmp_path / "back").read_bytes() == r.decrypt(enc.read_bytes()) == stripped(text)
+
+
+def test_file_blank_and_bad_lengths(tmp_path):
+    r = new(b"blank", 0)
+    for blank in (b"", b"     ", b" " * 8, b" " * (PIECE + 5)):
+        (tmp_path / "c").write_bytes(blank)
+        assert r.decrypt_file(tmp_path / "c", tmp_path / "p") == 0
+        assert (tmp_path / "p").read_bytes() == r.decrypt(blank) == b""
+    for bad in (b"twelve bytes", b" " * 8 + b"x", os.urandom(PIECE + 1)):
+        (tmp_path / "c").write_bytes(bad)
+        (tmp_path / "p").unlink(missing_ok=True)
+        with pytest.raises(morvik.Error) as e:
+            r.decrypt_file(tmp_path / "c", tmp_path / "p")
+        assert e.value.number == 5 and str(len(bad)) in e.value.where
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["c"], "a failed run left a file"
+    with pytest.raises(OSError):
+        r.encrypt_file(tmp_path / "missing", tmp_path / "p")
+
+
+# --- threads ---------------------------------------------------------------
+
+def test_large_calls_release_the_gil():
+    r = new(b"gil", 0)
+    big = os.urandom(64 << 20)
+    old = os.sys.getswitchinterval()
+    os.sys.setswitchinterval(1e-4)
+    try:
+        for _ in range(3):
+            span = []
+            worker = threading.Thread(target=lambda: (span.append(time.perf_counter()), r.encrypt(big), span.append(time.perf_counter())))
+            gaps, last = [], time.perf_counter()
+            worker.start()
+            while worker.is_alive():
+                now = time.perf_counter()
+                gaps.append(now - last)
+                last = now
+            worker.join()
+            duration = span[1] - span[0]
+            if max(gaps) < duration / 2:
+                return
+        pytest.fail(f"the main thread stalled {max(gaps):.3f} s of a {duration:.3f} s call")
+    finally:
+        os.sys.setswitchinterval(old)
+
+
+def test_one_object_shared_by_threads():
+    r = new(b"shared", 0)
+    texts = [os.urandom(200_000 + i) for i in range(4)]
+    expected = [morvik.RC2() for _ in texts]
+    for e in expected:
+        e.key = b"shared"
+    expected = [e.encrypt(t) for e, t in zip(expected, texts)]
+    failures = []
+
+    def work(i):
+        for _ in range(5):
+            if r.encrypt(texts[i]) != expected[i]:
+                failures.append(i)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(texts))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures
+
+
+# --- stubs -----------------------------------------------------------------
+
+def test_stubs_name_what_the_module_has():
+    import ast
+    stubs = ast.parse(open(os.path.join(os.path.dirname(__file__), "..", "morvik.pyi")).read())
+    top, members = set(), set()
+    for node in stubs.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            top.add(node.name)
+        elif isinstance(node, ast.AnnAssign):
+            top.add(node.target.id)
+        if isinstance(node, ast.ClassDef) and node.name == "RC2":
+            members = {n.name for n in node.body if isinstance(n, ast.FunctionDef) and n.name != "__init__"}
+    public = {n for n in dir(morvik) if not n.startswith("_")} | {"__version__"}
+    assert top == public
+    assert members == {n for n in dir(morvik.RC2) if not n.startswith("_")}

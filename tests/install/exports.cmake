@@ -1,0 +1,33 @@
+# The shared library exports the public API and nothing else: the C
+# interface's functions, and the classes and functions of namespace morvik
+# outside morvik::detail (with their type information and virtual tables).
+#   cmake -DPREFIX=... -DLIBDIR=lib -P exports.cmake
+execute_process(COMMAND nm -D --defined-only -C ${PREFIX}/${LIBDIR}/libmorvik.so
+                OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${PREFIX}/${LIBDIR}/libmorvik.so")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(public "^(morvik_[a-z0-9_]+|morvik::[A-Za-z].*|(typeinfo|typeinfo name|vtable) for morvik::[A-Za-z].*)$")
+set(faults "")
+set(count 0)
+foreach(line ${lines})
+  if(NOT line MATCHES "^[0-9a-f]+ ([A-Za-z]) (.*)$")
+    continue()
+  endif()
+  set(name "${CMAKE_MATCH_2}")
+  math(EXPR count "${count} + 1")
+  if(NOT name MATCHES "${public}" OR name MATCHES "morvik::detail::")
+    string(APPEND faults "  ${name}\n")
+  endif()
+endforeach()
+foreach(required "morvik_rc2_new" "morvik_rc2_decrypt_asc_alloc" "morvik::RC2::Encrypt" "typeinfo for morvik::Error")
+  string(FIND "${listing}" "${required}" at)
+  if(at EQUAL -1)
+    string(APPEND faults "  (missing) ${required}\n")
+  endif()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "libmorvik.so exports beyond the public API, or lacks part of it:\n${faults}")
+endif()
+message(STATUS "libmorvik.so: ${count} exported symbols, all public")

@@ -1,0 +1,40 @@
+# Compiles every installed header alone, as C++20 with warnings as errors, and
+# the C interface's headers also as C99: each must bring what it needs.
+#   cmake -DPREFIX=... -DC_COMPILER=... -DCXX_COMPILER=... -P headers.cmake
+file(GLOB headers RELATIVE ${PREFIX}/include/morvik ${PREFIX}/include/morvik/*.h)
+if(NOT headers)
+  message(FATAL_ERROR "no headers in ${PREFIX}/include/morvik")
+endif()
+set(dir ${PREFIX}/../headers)
+file(REMOVE_RECURSE ${dir})
+file(MAKE_DIRECTORY ${dir})
+set(faults "")
+set(count 0)
+foreach(h ${headers})
+  set(lang_runs "${CXX_COMPILER}|-std=c++20|cpp")
+  if(h STREQUAL "morvik.h" OR h STREQUAL "export.h")
+    list(APPEND lang_runs "${C_COMPILER}|-std=c99|c")
+  endif()
+  foreach(run ${lang_runs})
+    string(REPLACE "|" ";" run "${run}")
+    list(GET run 0 compiler)
+    list(GET run 1 standard)
+    list(GET run 2 ext)
+    string(MAKE_C_IDENTIFIER ${h} id)
+    set(src ${dir}/${id}.${ext})
+    # Twice, so that a header without an include guard fails too; C forbids
+    # a unit with no declaration of its own.
+    file(WRITE ${src} "#include <morvik/${h}>\n#include <morvik/${h}>\ntypedef int header_check;\n")
+    execute_process(COMMAND ${compiler} ${standard} -Wall -Wextra -Wpedantic -Werror -fsyntax-only
+                            -I${PREFIX}/include ${src}
+                    RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+      string(APPEND faults "<morvik/${h}> (${ext}):\n${errors}\n")
+    endif()
+    math(EXPR count "${count} + 1")
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "headers that do not compile alone:\n${faults}")
+endif()
+message(STATUS "${count} compilations of the installed headers, each alone")
