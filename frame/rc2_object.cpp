@@ -1,6 +1,7 @@
 // The RC2 automation object: its COM identity, late binding through IDispatch,
 // and the fifteen members of _RC2 as thin calls into morvik::RC2.
 #include "module.h"
+#include "code_page.h"
 
 #include <climits>
 #include <cstring>
@@ -42,51 +43,26 @@ Bstr AllocBstr(UINT length) {
 [[noreturn]] void Overflow() { throw Error(ErrorNumber::Overflow); }
 
 // A byte string from an automation string, one byte per character through the
-// ANSI code page. A character with no exact single-byte form fails with
+// ANSI code page's table. A character that stands for no byte fails with
 // Overflow instead of turning into '?' and silently changing a key or a
 // ciphertext.
 void ReadBytes(BSTR text, Bytes& out) {
+    const CodePage& page = CodePage::Ansi();
     const UINT n = SysStringLen(text);
     out.s.assign(n, '\0');
-    if (n == 0) return;
-    if (n > INT_MAX) Overflow();
-    const int size = static_cast<int>(n);
-    BOOL used_default = FALSE;
-    int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, size, out.s.data(), size,
-                                  nullptr, &used_default);
-    if (got == 0 && (GetLastError() == ERROR_INVALID_FLAGS || GetLastError() == ERROR_INVALID_PARAMETER)) {
-        // Code pages such as UTF-8 take neither the flag nor the default-char
-        // report; there the length and the round trip below decide.
-        used_default = FALSE;
-        got = WideCharToMultiByte(CP_ACP, 0, text, size, out.s.data(), size, nullptr, nullptr);
+    for (UINT i = 0; i < n; ++i) {
+        const int byte = page.Byte(text[i]);
+        if (byte < 0) Overflow();
+        out.s[i] = static_cast<char>(byte);
     }
-    if (got != size || used_default) Overflow();
-
-    // Some code pages map several characters to one byte; only an exact
-    // round trip proves that the byte stands for this character.
-    std::wstring back(n, L'\0');
-    const int back_got = MultiByteToWideChar(CP_ACP, 0, out.s.data(), size, back.data(), size);
-    const bool exact = back_got == size && std::wmemcmp(back.data(), text, n) == 0;
-    detail::Wipe(back.data(), back.size() * sizeof(wchar_t));
-    if (!exact) Overflow();
 }
 
 // An automation string from a byte string, one character per byte.
 Bstr WriteBytes(std::string_view bytes) {
     if (bytes.size() > INT_MAX) throw std::bad_alloc();
-    const int size = static_cast<int>(bytes.size());
-    Bstr out = AllocBstr(static_cast<UINT>(size));
-    if (size == 0) return out;
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), size) == size)
-        return out;
-    // A double-byte code page joins lead and trail bytes; keep one character
-    // per byte, and let a byte with no character of its own keep its value.
-    for (int i = 0; i < size; ++i) {
-        wchar_t c;
-        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, &bytes[static_cast<std::size_t>(i)], 1, &c, 1) != 1)
-            c = static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
-        out.get()[i] = c;
-    }
+    const CodePage& page = CodePage::Ansi();
+    Bstr out = AllocBstr(static_cast<UINT>(bytes.size()));
+    for (std::size_t i = 0; i < bytes.size(); ++i) out.get()[i] = page.Char(static_cast<std::uint8_t>(bytes[i]));
     return out;
 }
 
@@ -106,13 +82,12 @@ Bstr WriteText(std::string_view ascii) {
     return out;
 }
 
-// The caller's string with `extra` zero characters appended (the zero byte is
-// the zero character in every code page).
+// The caller's string with the characters of `extra` zero bytes appended.
 Bstr ZeroFilled(BSTR text, std::size_t extra) {
     const UINT n = SysStringLen(text);
     Bstr out = AllocBstr(static_cast<UINT>(n + extra));
     if (n) std::wmemcpy(out.get(), text, n);
-    std::wmemset(out.get() + n, L'\0', extra);
+    std::wmemset(out.get() + n, CodePage::Ansi().Char(0), extra);
     return out;
 }
 
