@@ -6,6 +6,7 @@
 
 #include <morvik/error.h>
 #include <morvik/detail/output.h>
+#include <morvik/sink.h>
 
 namespace morvik {
 
@@ -87,6 +88,7 @@ struct BlindAsciiTables {
         }
         return BlindAscii::Digit2Asc(-1).empty() && BlindAscii::Digit2Asc(66).empty();
     }
+    static constexpr std::uint32_t Value(std::string_view numeral) noexcept { return BlindAscii::Asc2Num(numeral); }
 };
 
 namespace {
@@ -111,90 +113,220 @@ inline std::uint32_t GroupValue(const unsigned char* p) noexcept {
             static_cast<std::uint32_t>(kDigits[p[2]])) * 66 + static_cast<std::uint32_t>(kDigits[p[3]]);
 }
 
+// Groups of four characters per piece of output, and three bytes per piece.
+constexpr std::size_t kEncodePiece = detail::kPiece / 4;
+constexpr std::size_t kDecodePiece = detail::kPiece / 3;
+
+void EncodeGroups(const unsigned char* p, std::size_t groups, Sink& out) {
+    alignas(64) char piece[4 * kEncodePiece];
+    while (groups != 0) {
+        const std::size_t count = std::min(groups, kEncodePiece);
+        char* o = piece;
+        for (std::size_t g = 0; g < count; ++g, p += 3, o += 4)
+            PutDigits(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2], o);
+        out.Write(std::string_view(piece, 4 * count));
+        groups -= count;
+    }
+}
+
+// The tail mark: the length of the text mod 3, from the bytes of its final group.
+constexpr char TailMark(std::size_t final_bytes) noexcept { return kAlphabet[final_bytes % 3]; }
+
+[[noreturn]] void GroupTooLarge(std::uint64_t group, const char* chars, std::size_t size, std::uint32_t bytes,
+                                const char* mark) {
+    ErrorPosition at;
+    at.kind      = ErrorPosition::Kind::Group;
+    at.group     = group;
+    at.character = 4 * (group - 1) + 1;
+    at.size      = static_cast<std::uint32_t>(size);
+    std::memcpy(at.chars, chars, size);
+    at.bytes = bytes;
+    if (mark) {
+        at.final_group = true;
+        at.mark        = *mark;
+        at.value       = kDigits[static_cast<unsigned char>(*mark)];
+    }
+    throw Error(ErrorNumber::InvalidArgument, at);
+}
+
+// Groups that are not the final one, each three bytes whatever the tail mark
+// says; `before` groups came earlier in the text.
+void DecodeGroups(const unsigned char* p, std::size_t groups, std::uint64_t before, Sink& out) {
+    alignas(64) char piece[3 * kDecodePiece];
+    while (groups != 0) {
+        const std::size_t count = std::min(groups, kDecodePiece);
+        char* o = piece;
+        for (std::size_t g = 0; g < count; ++g, p += 4, o += 3) {
+            const std::uint32_t n = GroupValue(p);
+            if (n >= kGroupLimit) GroupTooLarge(before + g + 1, reinterpret_cast<const char*>(p), 4, 3, nullptr);
+            o[0] = static_cast<char>(n >> 16);
+            o[1] = static_cast<char>(n >> 8);
+            o[2] = static_cast<char>(n);
+        }
+        out.Write(std::string_view(piece, 3 * count));
+        before += count;
+        groups -= count;
+    }
+}
+
+// The final group (1 to 4 characters) under the tail mark, the last character
+// of the text, which is character `mark_at`.
+void DecodeFinal(std::string_view group, char mark, std::uint64_t before, std::uint64_t mark_at, Sink& out) {
+    const std::int32_t tail  = kDigits[static_cast<unsigned char>(mark)];
+    const std::int32_t count = tail == 0 ? 3 : tail;
+    // 256^(count-1) must fit a signed 32-bit place value.
+    if (count > 4) {
+        ErrorPosition at;
+        at.kind      = ErrorPosition::Kind::TailMark;
+        at.character = mark_at;
+        at.mark      = mark;
+        at.value     = tail;
+        throw Error(ErrorNumber::Overflow, at);
+    }
+    std::uint32_t n = BlindAsciiTables::Value(group);
+    char bytes[4];
+    for (std::int32_t v = count; v >= 1; --v) {
+        const std::uint32_t place = 1u << (8 * (v - 1));
+        if (n / place > 255)
+            GroupTooLarge(before + 1, group.data(), group.size(), static_cast<std::uint32_t>(count), &mark);
+        bytes[count - v] = static_cast<char>(n / place);
+        n %= place;
+    }
+    out.Write(std::string_view(bytes, static_cast<std::size_t>(count)));
+}
+
 }  // namespace
 
 int BlindAscii::DigitValue(char c) noexcept { return kDigits[static_cast<unsigned char>(c)]; }
 
 void BlindAscii::AppendGroups(std::string_view bytes, std::string& out) {
-    constexpr std::size_t kGroups = detail::kPiece / 4;  // groups per piece of output
-    std::size_t groups = bytes.size() / 3;
-    detail::Reserve(out, out.size() + 4 * groups);
-    char piece[4 * kGroups];
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    while (groups != 0) {
-        const std::size_t count = std::min(groups, kGroups);
-        char* o = piece;
-        for (std::size_t g = 0; g < count; ++g, p += 3, o += 4)
-            PutDigits(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2], o);
-        out.append(piece, 4 * count);
-        groups -= count;
-    }
+    detail::Reserve(out, out.size() + bytes.size() / 3 * 4);
+    AppendSink sink(out);
+    EncodeGroups(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 3, sink);
 }
 
 void BlindAscii::AppendGroupsDecoded(std::string_view text, std::string& out) {
-    constexpr std::size_t kGroups = detail::kPiece / 3;
-    std::size_t groups = text.size() / 4;
     const std::size_t at = out.size();
-    detail::Reserve(out, at + 3 * groups);
-    char piece[3 * kGroups];
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    while (groups != 0) {
-        const std::size_t count = std::min(groups, kGroups);
-        char* o = piece;
-        for (std::size_t g = 0; g < count; ++g, p += 4, o += 3) {
-            const std::uint32_t n = GroupValue(p);
-            if (n >= kGroupLimit) {
-                out.resize(at);
-                throw Error(ErrorNumber::InvalidArgument);
-            }
-            o[0] = static_cast<char>(n >> 16);
-            o[1] = static_cast<char>(n >> 8);
-            o[2] = static_cast<char>(n);
-        }
-        out.append(piece, 3 * count);
-        groups -= count;
+    detail::Reserve(out, at + text.size() / 4 * 3);
+    AppendSink sink(out);
+    try {
+        DecodeGroups(reinterpret_cast<const unsigned char*>(text.data()), text.size() / 4, 0, sink);
+    } catch (const Error&) {
+        out.resize(at);
+        throw;
     }
 }
 
+// ---- Streams --------------------------------------------------------------
+
+void AscEncodeStream::Update(std::string_view bytes, Sink& out) {
+    // The final group (1 to 3 bytes) is kept back: only it comes before the
+    // tail mark.
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    if (held_ + n <= 3) {
+        std::memcpy(last_ + held_, p, n);
+        held_ += n;
+        return;
+    }
+    const std::size_t held = held_;
+    held_ = 0;  // what `out` throws ends the text
+    if (held != 0) {
+        const std::size_t take = 3 - held;
+        std::memcpy(last_ + held, p, take);
+        p += take, n -= take;
+        EncodeGroups(last_, 1, out);
+    }
+    const std::size_t keep = n % 3 == 0 ? 3 : n % 3;
+    EncodeGroups(p, (n - keep) / 3, out);
+    std::memcpy(last_, p + n - keep, keep);
+    held_ = keep;
+}
+
+void AscEncodeStream::Finish(Sink& out) {
+    if (held_ == 0) return;  // "" gives ""
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < held_; ++i) n = n * 256 + last_[i];
+    char digits[5];
+    PutDigits(n, digits);
+    digits[4] = TailMark(held_);
+    held_ = 0;
+    out.Write(std::string_view(digits, 5));
+}
+
+void AscDecodeStream::Update(std::string_view text, Sink& out) {
+    if (held_ + text.size() < 6) {
+        std::memcpy(pending_ + held_, text.data(), text.size());
+        held_ += text.size();
+        return;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t n = text.size();
+    // Every group but those of the last 2 to 5 characters is decoded now.
+    const std::uint64_t total = groups_ + (held_ + n - 2) / 4;
+    try {
+        if (held_ != 0) {
+            // The held characters and the start of this piece, as whole groups
+            // where they make some.
+            unsigned char head[8];
+            const std::size_t take = std::min(n, 8 - held_);
+            std::memcpy(head, pending_, held_);
+            std::memcpy(head + held_, p, take);
+            p += take, n -= take;
+            const std::size_t have  = held_ + take;
+            const std::size_t whole = static_cast<std::size_t>(std::min<std::uint64_t>(have / 4, total - groups_));
+            DecodeGroups(head, whole, groups_, out);
+            groups_ += whole;
+            held_ = have - 4 * whole;
+            if (held_ != 0) {  // then the rest of the piece is short
+                std::memcpy(pending_, head + 4 * whole, held_);
+                std::memcpy(pending_ + held_, p, n);
+                held_ += n;
+                return;
+            }
+        }
+        const std::size_t whole = static_cast<std::size_t>(total - groups_);
+        DecodeGroups(p, whole, groups_, out);
+        groups_ = total;
+        held_   = n - 4 * whole;
+        std::memcpy(pending_, p + 4 * whole, held_);
+    } catch (...) {
+        held_ = 0, groups_ = 0;
+        throw;
+    }
+}
+
+void AscDecodeStream::Finish(Sink& out) {
+    const std::size_t held = held_;
+    const std::uint64_t before = groups_;
+    held_ = 0, groups_ = 0;
+    // A text of one character is a tail mark alone and gives "".
+    if (held < 2) return;
+    DecodeFinal(std::string_view(pending_, held - 1), pending_[held - 1], before, 4 * before + held, out);
+}
+
+// ---- The whole text at once -----------------------------------------------
+
 std::string BlindAscii::Full2Asc(std::string_view bytes) {
     if (bytes.empty()) return {};
-    const std::size_t whole = bytes.size() / 3 * 3, rest = bytes.size() - whole;
     std::string out = detail::Reserved(4 * ((bytes.size() + 2) / 3) + 1);
-    AppendGroups(bytes.substr(0, whole), out);
-    if (rest != 0) {
-        std::uint32_t n = 0;
-        for (unsigned char b : bytes.substr(whole)) n = n * 256 + b;
-        char digits[4];
-        PutDigits(n, digits);
-        out.append(digits, 4);
-    }
-    out += Digit2Asc(static_cast<std::int32_t>(rest));
+    AscEncodeStream stream;
+    stream.Update(bytes, out);
+    stream.Finish(out);
     static_assert(Num2Asc(0).view() == "0" && Num2Asc(65).view() == "=" && Num2Asc(66).view() == "10");
     static_assert(Num2Asc(6382179).view() == "md9J" && Num2Asc(16777215).view() == "Wnyf");
+    static_assert(TailMark(3) == Digit2Asc(0).front() && TailMark(1) == Digit2Asc(1).front() &&
+                  TailMark(2) == Digit2Asc(2).front());
     return out;
 }
 
 std::string BlindAscii::Asc2Full(std::string_view text) {
     if (text.empty()) return {};
-    const std::int32_t tail = Asc2Digit(text.substr(text.size() - 1));
-    const std::string_view body = text.substr(0, text.size() - 1);
-    if (body.empty()) return {};
-
-    // Every group but the last gives three bytes whatever the tail says.
-    const std::size_t last = (body.size() - 1) / 4 * 4;
-    std::string out = detail::Reserved(last / 4 * 3 + 4);
-    AppendGroupsDecoded(body.substr(0, last), out);
-
-    std::uint32_t n = Asc2Num(body.substr(last));
-    const std::int32_t count = tail == 0 ? 3 : tail;
-    // 256^(count-1) must fit a signed 32-bit place value.
-    if (count > 4) throw Error(ErrorNumber::Overflow);
-    for (std::int32_t v = count; v >= 1; --v) {
-        const std::uint32_t place = 1u << (8 * (v - 1));
-        if (n / place > 255) throw Error(ErrorNumber::InvalidArgument);
-        out += static_cast<char>(n / place);
-        n %= place;
-    }
+    // Four bytes at most from the final group, under a tail mark of 4.
+    std::string out = detail::Reserved((text.size() - 1) / 4 * 3 + 4);
+    AscDecodeStream stream;
+    stream.Update(text, out);
+    stream.Finish(out);
     return out;
 }
 

@@ -28,7 +28,7 @@
 #include <morvik/hex.h>
 #include <morvik/kernel.h>
 #include <morvik/rc2.h>
-#include "cipher/tests/openssl_rc2.h"
+#include "tests/support/openssl_rc2.h"
 
 namespace {
 

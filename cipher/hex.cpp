@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <morvik/detail/output.h>
+#include <morvik/sink.h>
 
 namespace morvik::hex {
 namespace {
@@ -65,11 +66,8 @@ static_assert(kDigit['f'] == 15 && kDigit['F'] == 15 && kDigit['g'] == kNotDigit
     return static_cast<std::uint8_t>(value);
 }
 
-}  // namespace
-
-void WriteTo(std::string_view bytes, std::string& out) {
-    detail::Reserve(out, out.size() + 2 * bytes.size());
-    char piece[detail::kPiece];
+void WritePairs(std::string_view bytes, Sink& out) {
+    alignas(64) char piece[detail::kPiece];
     for (std::size_t at = 0; at < bytes.size(); at += detail::kPiece / 2) {
         const std::string_view part = bytes.substr(at, detail::kPiece / 2);
         char* o = piece;
@@ -77,27 +75,66 @@ void WriteTo(std::string_view bytes, std::string& out) {
             std::memcpy(o, &kPairs[2u * b], 2);
             o += 2;
         }
-        out.append(piece, 2 * part.size());
+        out.Write(std::string_view(piece, 2 * part.size()));
     }
+}
+
+void ReadPairs(const unsigned char* p, std::size_t pairs, Sink& out) {
+    alignas(64) char piece[detail::kPiece];
+    while (pairs != 0) {
+        const std::size_t count = std::min(pairs, detail::kPiece);
+        char* o = piece;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < count; ++i, p += 2) {
+            const std::int16_t v = kPairValue[p[0] | p[1] << 8];
+            *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
+        }
+        out.Write(std::string_view(piece, count));
+        pairs -= count;
+    }
+}
+
+}  // namespace
+
+void WriteStream::Update(std::string_view bytes, Sink& out) {
+    WritePairs(bytes, out);
+}
+
+// Pairs are read from the start of the whole text, so a piece of odd length
+// keeps its last character for the next piece.
+void ReadStream::Update(std::string_view text, Sink& out) {
+    if (text.empty()) return;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t n = text.size();
+    if (has_odd_) {
+        const unsigned char pair[2] = {static_cast<unsigned char>(odd_), p[0]};
+        has_odd_ = false;  // what `out` throws ends the text
+        ReadPairs(pair, 1, out);
+        ++p, --n;
+    }
+    ReadPairs(p, n / 2, out);
+    if (n % 2 != 0) odd_ = static_cast<char>(p[n - 1]), has_odd_ = true;
+}
+
+void ReadStream::Finish(Sink& out) {
+    if (!has_odd_) return;
+    has_odd_ = false;
+    // A single last digit is worth its own value.
+    const char byte = static_cast<char>(ReadGroup(reinterpret_cast<const unsigned char*>(&odd_), 1));
+    out.Write(std::string_view(&byte, 1));
+}
+
+void WriteTo(std::string_view bytes, std::string& out) {
+    detail::Reserve(out, out.size() + 2 * bytes.size());
+    WriteStream stream;
+    stream.Update(bytes, out);
 }
 
 void ReadTo(std::string_view text, std::string& out) {
     detail::Reserve(out, out.size() + (text.size() + 1) / 2);
-    char piece[detail::kPiece];
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t n = text.size();
-    while (n >= 2) {
-        const std::size_t pairs = std::min(n / 2, detail::kPiece);
-        char* o = piece;
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < pairs; ++i, p += 2) {
-            const std::int16_t v = kPairValue[p[0] | p[1] << 8];
-            *o++ = static_cast<char>(v >= 0 ? v : ReadGroup(p, 2));
-        }
-        out.append(piece, pairs);
-        n -= 2 * pairs;
-    }
-    if (n == 1) out += static_cast<char>(ReadGroup(p, 1));
+    ReadStream stream;
+    stream.Update(text, out);
+    stream.Finish(out);
 }
 
 std::string Write(std::string_view bytes) {

@@ -1,9 +1,6 @@
 #include <morvik/kernel.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
-#include <string_view>
 
 #include "block.h"
 #include "x86/kernels.h"
@@ -34,17 +31,6 @@ namespace {
 constexpr int kUnset = -1;
 std::atomic<int> g_forced{kUnset};  // a Kernel value once decided
 
-Kernel FromEnvironment() noexcept {
-    const char* v = std::getenv("MORVIK_KERNEL");
-    if (v == nullptr) return Kernel::Auto;
-    const std::string_view name(v);
-    if (name == "scalar") return Kernel::Scalar;
-    if (name == "sse2") return Kernel::SSE2;
-    if (name == "avx2") return Kernel::AVX2;
-    if (name == "avx512") return Kernel::AVX512;
-    return Kernel::Auto;
-}
-
 Kernel Best() noexcept {
     if (KernelAvailable(Kernel::AVX512)) return Kernel::AVX512;
     if (KernelAvailable(Kernel::AVX2)) return Kernel::AVX2;
@@ -67,6 +53,12 @@ const char* KernelName(Kernel kernel) noexcept {
         case Kernel::AVX512: return "avx512";
     }
     return "";
+}
+
+std::optional<Kernel> KernelNamed(std::string_view name) noexcept {
+    for (Kernel k : {Kernel::Auto, Kernel::Scalar, Kernel::SSE2, Kernel::AVX2, Kernel::AVX512})
+        if (name == KernelName(k)) return k;
+    return std::nullopt;
 }
 
 bool KernelAvailable(Kernel kernel) noexcept {
@@ -107,7 +99,7 @@ void ForceKernel(Kernel kernel) noexcept { g_forced.store(static_cast<int>(Resol
 Kernel ActiveKernel() noexcept {
     int k = g_forced.load(std::memory_order_relaxed);
     if (k == kUnset) {
-        k = static_cast<int>(Resolve(FromEnvironment()));
+        k = static_cast<int>(Best());
         g_forced.store(k, std::memory_order_relaxed);
     }
     return static_cast<Kernel>(k);

@@ -12,6 +12,7 @@
 #include <morvik/detail/wipe.h>
 #include <morvik/hex.h>
 
+#include "message.h"
 #include "pitable.h"
 
 namespace morvik {
@@ -110,14 +111,9 @@ void RC2::DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t b
 
 namespace {
 
-void FillToWholeBlocks(std::string& text) {
-    if (const std::size_t tail = text.size() % RC2::kBlockSize; tail != 0)
-        text.append(RC2::kBlockSize - tail, '\0');
-}
+void FillToWholeBlocks(std::string& text) { text.append(detail::FilledSize(text.size()) - text.size(), '\0'); }
 
 constexpr std::size_t kPrefetchFrom = std::size_t{1} << 20;
-
-bool IsBlank(std::string_view text) noexcept { return text.find_first_not_of(' ') == std::string_view::npos; }
 
 bool Overlap(std::string_view a, const std::string& b) noexcept {
     const std::less<const char*> before;
@@ -167,8 +163,8 @@ std::string RC2::Encrypt(std::string& sText) {
 }
 
 std::string RC2::Decrypt(std::string_view sText) {
-    if (IsBlank(sText)) return {};
-    if (sText.size() % kBlockSize != 0) throw Error(ErrorNumber::InvalidArgument);
+    if (detail::SpacesOnly(sText)) return {};
+    if (sText.size() % kBlockSize != 0) detail::IncompleteBlock(sText.size());
     // The last result is rewritten from its start while the input is read, so
     // a view of it is copied first.
     if (Overlap(sText, result_)) return Decrypt(std::string(sText));
@@ -176,8 +172,7 @@ std::string RC2::Decrypt(std::string_view sText) {
     std::string out   = detail::Reserved(sText.size());
     std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
     Transform(false, sText, spare, &out);
-    const std::size_t last = out.find_last_not_of('\0');
-    const std::size_t keep = last == std::string::npos ? 0 : last + 1;
+    const std::size_t keep = out.size() - detail::ZerosAtEnd(out);
     out.resize(keep);
     result_.resize(keep);
     return out;

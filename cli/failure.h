@@ -18,6 +18,8 @@ enum class Exit : int {
     Io       = 4,  // an input that cannot be read, an output that cannot be written
     Invalid  = 5,  // a ciphertext with an incomplete block; an armour group above three bytes
     Overflow = 6,  // an armour tail mark of 5 or more; a character with no Windows-1252 byte
+    DataLoss = 7,  // data the output cannot hold whole: a plaintext that decryption would not give
+                   // back (trailing zero bytes), a line break in a plaintext of one line
 };
 
 class Failure final : public std::runtime_error {

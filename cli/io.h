@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "output.h"
 #include "stages.h"
 
 namespace morvik::cli {
@@ -27,6 +29,9 @@ public:
     // The size when it is known in advance (a regular file or a text).
     std::optional<std::uint64_t> Size() const { return size_; }
     const std::string& Name() const { return name_; }
+    // How many zero bytes end the input, found before reading it: for a
+    // regular file (from its end) or a text; nothing for a pipe or a terminal.
+    std::optional<std::uint64_t> TrailingZerosAhead() const;
     // Whether the input read so far ends with '\n' or '\r'.
     bool EndsWithLineBreak() const { return last_ == '\n' || last_ == '\r'; }
 
@@ -44,11 +49,11 @@ private:
     char                          last_ = '\0';
 };
 
-// Standard output, or a file that appears only when the whole output is
-// written: the bytes go to a temporary file in the same directory, which is
-// renamed over the target by Finish() and removed if the run fails, is
-// interrupted, or the Output is destroyed unfinished. A target that exists and
-// is not a regular file (a device, a pipe) is written directly.
+// Standard output, or what -o names (see output.h): a file that appears only
+// when the whole output is written, or a descriptor, device or pipe written
+// through. What is written through is held back up to kHoldBack bytes until
+// the end of the input, so that an input that fails within that much output
+// writes nothing at all; the bytes still held when the run fails are dropped.
 class Output final : public Sink {
 public:
     explicit Output(const std::string& path);  // "" or "-" for standard output
@@ -63,39 +68,25 @@ public:
     void Write(std::string_view bytes) override;
     void Finish() override;
 
+    // Whether some bytes have already gone out where they cannot be taken back.
+    bool Started() const { return started_; }
+
 private:
     void Flush();
     void WriteAll(std::string_view bytes);
-    void Discard() noexcept;
 
-    int         fd_ = 1;
-    std::string path_;  // the target; empty for standard output
-    std::string name_;  // the target as given, for messages
-    std::string temp_;
-    std::string buffer_;
-    bool        newline_on_tty_ = false;
-    bool        wrote_ = false;
+    int                          fd_ = 1;
+    bool                         owned_ = false;
+    std::string                  name_ = "standard output";  // for messages
+    std::unique_ptr<Replacement> replacement_;
+    std::string                  buffer_;
+    bool                         holding_ = true;
+    bool                         newline_on_tty_ = false;
+    bool                         wrote_ = false;
+    bool                         started_ = false;
 };
 
-// A progress line on standard error, for long runs on a terminal.
-class Progress {
-public:
-    Progress(std::string label, std::optional<std::uint64_t> total, bool allowed);
-    ~Progress();
-    void Advance(std::uint64_t bytes);
-    void Clear();
-
-private:
-    void Draw();
-
-    std::string   label_;
-    std::uint64_t total_ = 0;
-    std::uint64_t done_ = 0;
-    int           shown_ = -1;  // per mille on screen
-    bool          on_ = false;
-};
-
-// Inputs at least this large get a progress line.
-inline constexpr std::uint64_t kProgressThreshold = 64ull << 20;
+// The output held back when it is written through.
+inline constexpr std::size_t kHoldBack = 1 << 20;
 
 }  // namespace morvik::cli

@@ -2,27 +2,37 @@
 // Morvik.RC2 automation object: raw bytes, hex text and armoured text.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include <morvik/cp1252.h>
 #include <morvik/detail/wipe.h>
-#include <morvik/hex.h>
+#include <morvik/kernel.h>
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
 #include "failure.h"
 #include "io.h"
+#include "line_break.h"
+#include "options.h"
+#include "output.h"
+#include "progress.h"
+#include "records.h"
 #include "stages.h"
+#include "terminal.h"
 
 namespace morvik::cli {
 namespace {
@@ -32,23 +42,32 @@ Exit status:
   0  success
   1  internal error (out of memory)
   2  usage error: unknown command or option, conflicting inputs
-  3  key refused: no key, a key of 0 or more than 128 bytes, --bits outside 0..1024
-  4  input or output error: a file that cannot be read or written
+  3  key refused: no key, a key of 0 or more than 128 bytes, a hex key that is
+     not hex digits two by two, the two keys of --key-prompt differ, --bits
+     not a decimal number 0 to 1024
+  4  input or output error: a file that cannot be read or written; with
+     --lines or --csv, a record over 64 MiB, input that is not CSV, or a
+     row without the chosen column
   5  invalid ciphertext: a length that is not a multiple of 8 bytes, or an
      armour group too large for its bytes (the object's error 5)
   6  overflow: an armour tail mark of 5 or more, or a character that has no
-     Windows-1252 byte (the object's error 6)
+     Windows-1252 byte, malformed UTF-8 (the object's error 6)
+  7  data would be lost: a plaintext that ends in zero bytes, which decryption
+     would remove (see encrypt --help); with --lines, a plaintext that holds
+     a line break
 Errors are reported on one line of standard error. With -o FILE nothing is
-written unless the run succeeds; on standard output, bytes produced before a
-late error may already have been written.)";
+written unless the run succeeds. On standard output (or a pipe or device
+given to -o) the first MiB of output is held back until the input ends, so
+an input that fails within it writes nothing; beyond that, bytes produced
+before a late error may already have been written.)";
 
 constexpr const char* kMainFooter = R"(
 Examples:
   morvik encrypt --key 'my key' --text 'Attack at dawn' > msg.asc
   morvik decrypt --key 'my key' msg.asc
   export MORVIK_KEY_HEX=000102030405060708090A0B0C0D0E0F
-  morvik encrypt --form raw big.iso -o big.rc2
-  morvik decrypt --form raw big.rc2 -o big.iso
+  tar cf - docs | xz | morvik encrypt --form raw -o docs.rc2
+  morvik decrypt --form raw docs.rc2 | xz -d | tar xf -
   morvik hex encode --text abc           (prints 616263)
   morvik asc decode --text md9J0         (prints abc)
 Run 'morvik COMMAND --help' for each command.)";
@@ -60,39 +79,53 @@ than 8 bytes is filled with zero bytes. The output is exactly what the object
 gives: Encrypt (raw), ResultHex after Encrypt (hex), EncryptAsc (asc). Text
 forms end with a line break only when written to a terminal.
 
+Decryption removes every zero byte at the end of the plaintext, so an input
+that ends in zero bytes (as archives and disk images often do) would not come
+back whole: it is refused with status 7, unless --allow-trailing-zeros. A
+file or --text is checked before anything is written; a pipe is judged at
+its end, and its first MiB of ciphertext is held back until then, so a longer
+refused pipe leaves an incomplete ciphertext on standard output (with -o,
+no file at all). Compress archives (xz ends in no zero byte), or keep the
+length elsewhere and pass --allow-trailing-zeros.
+
 Examples:
   morvik encrypt --key-hex 88BCA90E90875A7F --bits 64 --form hex --text abc
                                                           (03272B80B524F109)
   printf %s 'my key' > key.bin
   morvik encrypt --key-file key.bin report.pdf -o report.asc
-  tar c docs | MORVIK_KEY_HEX=00112233 morvik encrypt --form raw > docs.rc2)";
+  morvik encrypt --key-prompt notes.txt -o notes.asc
+  tar cf - docs | xz | MORVIK_KEY_HEX=00112233 morvik encrypt --form raw > docs.rc2)";
 
 constexpr const char* kDecryptFooter = R"(
 The input is ciphertext in the chosen form; the output is the plaintext bytes,
 exactly as the object's Decrypt, DecryptHex or DecryptAsc returns them: every
-zero byte at the end of the plaintext is removed (a file that ends in zero
-bytes does not come back whole), and a ciphertext of spaces only gives
-nothing. Text input is used exactly as it is: a line break at its end is part
-of it, as it would be for the object (write texts with printf %s, not echo).
+zero byte at the end of the plaintext is removed (which is why encrypt
+refuses such input), and a raw ciphertext of spaces only gives nothing. Hex
+or armoured text read from a file or standard input loses one final line
+break (LF or CRLF), which the object never writes and `echo` adds;
+--exact-input keeps it, as the object would read it, and --text is always
+taken exactly.
 
 Examples:
   morvik decrypt --key-file key.bin report.asc -o report.pdf
+  morvik decrypt --key-prompt notes.asc -o notes.txt
   morvik decrypt --key-hex 88BCA90E90875A7F --bits 64 --form hex --text 03272B80B524F109
   morvik decrypt --key 'Grüße' --utf8 note.asc)";
 
 constexpr const char* kKeyHelp = R"(
 Key (exactly one; 1 to 128 bytes):
-  --key-hex HEX, --key TEXT, --key-file FILE, or the environment variable
-  MORVIK_KEY_HEX (used when no key option is given), which keeps the key out
-  of process listings. --bits sets the
-  effective key length (0 means the key's own length in bits) before the key
-  is set.)";
+  --key-hex HEX, --key TEXT, --key-file FILE, --key-prompt, or the
+  environment variable MORVIK_KEY_HEX (used when no key option is given),
+  which keeps the key out of process listings. A key in hex is read strictly:
+  hex digits only, two per byte. --bits N (decimal) sets the effective key
+  length (0 means the key's own length in bits) before the key is set.)";
 
 constexpr const char* kHexFooter = R"(
 encode writes two uppercase hex digits per byte, as ResultHex does. decode
 reads as the object reads: pairs from the left, spaces, tabs and line feeds in
 a pair skipped, a pair stopped by its first other character, a last single
-character worth its own digit. decode never fails.
+character worth its own digit. decode never fails. A final line break (LF
+or CRLF) of a file or standard input is dropped first, unless --exact-input.
 
 Examples:
   morvik hex encode --text abc                  (616263)
@@ -104,6 +137,8 @@ encode writes the armoured base-66 text of the bytes, as ResultAsc does:
 four characters per three bytes and a tail mark (0, 1 or 2). decode reads as
 the object reads: characters outside the alphabet count as 0, a tail mark of
 5 or more fails with status 6, a group too large for its bytes with status 5.
+A final line break (LF or CRLF) of a file or standard input is dropped first,
+unless --exact-input.
 
 Examples:
   morvik asc encode --text abc        (md9J0)
@@ -114,14 +149,18 @@ struct IoOptions {
     std::optional<std::string> text;
     std::string                output;
     bool                       no_progress = false;
+    bool                       exact = false;  // keep a final line break of text input
 };
 
 struct KeyOptions {
-    std::string  hex, text, file;
-    CLI::Option* hex_opt  = nullptr;
-    CLI::Option* text_opt = nullptr;
-    CLI::Option* file_opt = nullptr;
-    std::int64_t bits     = 0;
+    std::string  hex, text, file, bits;
+    CLI::Option* hex_opt    = nullptr;
+    CLI::Option* text_opt   = nullptr;
+    CLI::Option* file_opt   = nullptr;
+    CLI::Option* prompt_opt = nullptr;
+    CLI::Option* bits_opt   = nullptr;
+    bool         prompt     = false;
+    bool         confirm    = false;  // ask twice at the prompt
 };
 
 void AddIo(CLI::App& cmd, IoOptions& io, const char* input_what) {
@@ -139,44 +178,16 @@ void AddKey(CLI::App& cmd, KeyOptions& k) {
     k.hex_opt  = cmd.add_option("--key-hex", k.hex, "the key as hex text")->option_text("HEX");
     k.text_opt = cmd.add_option("--key", k.text, "the key as text, converted to Windows-1252")->option_text("TEXT");
     k.file_opt = cmd.add_option("--key-file", k.file, "the key: the raw bytes of FILE")->option_text("FILE");
-    k.hex_opt->excludes(k.text_opt)->excludes(k.file_opt);
-    k.text_opt->excludes(k.file_opt);
-    cmd.add_option("--bits", k.bits, "effective key length in bits, 0 to 1024 (default 0: the key's length)")
-        ->option_text("N");
+    k.prompt_opt = cmd.add_flag("--key-prompt", k.prompt, "the key as text typed at the terminal, not shown");
+    k.hex_opt->excludes(k.text_opt)->excludes(k.file_opt)->excludes(k.prompt_opt);
+    k.text_opt->excludes(k.file_opt)->excludes(k.prompt_opt);
+    k.file_opt->excludes(k.prompt_opt);
+    k.bits_opt = cmd.add_option("--bits", k.bits, "effective key length in bits, 0 to 1024 (default 0: the key's length)")
+                     ->option_text("N");
 }
 
-// Command-line text becomes bytes the way a Western Windows client's string
-// does; a character with no Windows-1252 byte is refused, never replaced.
-std::string TextArgument(std::string_view utf8, const std::string& option) {
-    try {
-        return cp1252::FromUtf8(utf8);
-    } catch (const Error&) {
-    }
-    std::size_t at = 0, index = 1;
-    for (; at < utf8.size(); ++index) {
-        const auto lead = static_cast<unsigned char>(utf8[at]);
-        const std::size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        const std::string_view one = utf8.substr(at, len);
-        try {
-            cp1252::FromUtf8(one);
-        } catch (const Error&) {
-            char32_t c = len == 1 ? lead : lead & (0x7F >> len);
-            bool ok = len > 1 && one.size() == len;
-            for (std::size_t i = 1; ok && i < len; ++i) {
-                const auto b = static_cast<unsigned char>(one[i]);
-                ok = (b & 0xC0) == 0x80;
-                c = (c << 6) | (b & 0x3F);
-            }
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-            if (!ok)
-                throw Failure(Exit::Overflow, option + ": malformed UTF-8 at byte offset " + std::to_string(at));
-            throw Failure(Exit::Overflow, option + ": character " + std::to_string(index) + " (" + code +
-                                              ") has no Windows-1252 byte");
-        }
-        at += len;
-    }
-    throw Failure(Exit::Overflow, option + ": text cannot be converted to Windows-1252");
+void AddExactInput(CLI::App& cmd, IoOptions& io) {
+    cmd.add_flag("--exact-input", io.exact, "keep a final line break of the text read, as the object would");
 }
 
 std::string ReadKeyFile(const std::string& path) {
@@ -192,11 +203,20 @@ std::string ReadKeyFile(const std::string& path) {
 // The object ignores a key of a bad length and keeps the previous one; the
 // tool has no previous key, so it refuses instead.
 void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
-    if (k.bits < RC2::kMinEffectiveBits || k.bits > RC2::kMaxEffectiveBits)
-        throw Failure(Exit::Key, "--bits " + std::to_string(k.bits) + ": the effective key length must be 0 to 1024");
+    const std::int32_t bits = k.bits_opt->count() > 0 ? EffectiveBits(k.bits) : 0;
     std::string key, source;
     if (k.hex_opt->count() > 0) {
-        key = hex::Read(k.hex), source = "--key-hex";
+        key = StrictHexKey(k.hex, "--key-hex"), source = "--key-hex";
+    } else if (k.prompt_opt->count() > 0) {
+        std::string typed = PromptKey(k.confirm);
+        source = "--key-prompt";
+        try {
+            key = TextArgument(typed, source);
+        } catch (...) {
+            detail::Wipe(typed);
+            throw;
+        }
+        detail::Wipe(typed);
     } else if (k.text_opt->count() > 0) {
         key = TextArgument(k.text, "--key"), source = "--key";
     } else if (k.file_opt->count() > 0) {
@@ -204,16 +224,16 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
             throw Failure(Exit::Usage, "--key-file -: standard input cannot hold both the key and the input");
         key = ReadKeyFile(k.file), source = "--key-file '" + k.file + "'";
     } else if (const char* env = std::getenv("MORVIK_KEY_HEX")) {
-        key = hex::Read(env), source = "MORVIK_KEY_HEX";
+        key = StrictHexKey(env, "MORVIK_KEY_HEX"), source = "MORVIK_KEY_HEX";
     } else {
-        throw Failure(Exit::Key, "no key: give --key-hex, --key or --key-file, or set MORVIK_KEY_HEX");
+        throw Failure(Exit::Key, "no key: give --key-hex, --key, --key-file or --key-prompt, or set MORVIK_KEY_HEX");
     }
     if (key.empty() || key.size() > RC2::kMaxKeyLength) {
         const std::string length = key.size() > RC2::kMaxKeyLength ? "more than 128" : "0";
         detail::Wipe(key);
         throw Failure(Exit::Key, source + ": the key has " + length + " bytes; a key has 1 to 128 bytes");
     }
-    rc2.EffectiveKeyLength(static_cast<std::int32_t>(k.bits));
+    rc2.EffectiveKeyLength(bits);
     rc2.Key(key);
     detail::Wipe(key);
 }
@@ -223,13 +243,26 @@ Input OpenInput(const IoOptions& io) {
     return Input::File(io.input);
 }
 
-// Pushes the whole input through a chain of stages.
-void Pump(Input& in, Sink& head, const IoOptions& io, const std::string& label) {
+Failure TrailingZeros(std::uint64_t zeros) {
+    return Failure(Exit::DataLoss, "the input ends in " + Count(zeros, "zero byte") +
+                                    ", which decryption would remove: the ciphertext would not give it back "
+                                    "whole (--allow-trailing-zeros encrypts it anyway)");
+}
+
+// Pushes the whole input through a chain of stages. With `refuse_zeros`, an
+// input that turns out to end in zero bytes fails before the chain finishes,
+// so that no output file appears and held-back output is dropped.
+void Pump(Input& in, Sink& head, const IoOptions& io, const std::string& label, bool refuse_zeros = false) {
     Progress progress(label, in.Size(), !io.no_progress);
+    std::uint64_t zeros = 0;
     for (std::string_view piece; !(piece = in.Next()).empty();) {
         head.Write(piece);
         progress.Advance(piece.size());
+        const std::size_t last = piece.find_last_not_of('\0');
+        zeros = last == std::string_view::npos ? zeros + piece.size() : piece.size() - last - 1;
     }
+    progress.Clear();
+    if (refuse_zeros && zeros > 0) throw TrailingZeros(zeros);
     head.Finish();
 }
 
@@ -239,9 +272,12 @@ class Chain {
 public:
     explicit Chain(Sink& tail) : head_(&tail) {}
     template <typename Stage, typename... Args>
-    void Prepend(Args&&... args) {
-        stages_.push_back(std::make_unique<Stage>(std::forward<Args>(args)..., *head_));
-        head_ = stages_.back().get();
+    Stage& Prepend(Args&&... args) {
+        auto stage = std::make_unique<Stage>(std::forward<Args>(args)..., *head_);
+        Stage& added = *stage;
+        stages_.push_back(std::move(stage));
+        head_ = &added;
+        return added;
     }
     Sink& Head() { return *head_; }
 
@@ -250,24 +286,63 @@ private:
     Sink* head_;
 };
 
-void Encrypt(const IoOptions& io, const KeyOptions& k, Form form) {
+void AddRecords(CLI::App& cmd, RecordOptions& r) {
+    auto* lines = cmd.add_flag("--lines", r.lines, "every line is one message (see Records below)");
+    auto* csv = cmd.add_option("--csv", r.csv, "CSV: the field in COLUMN (a number, or a name with --header) of every "
+                                               "row is one message")
+                    ->option_text("COLUMN");
+    lines->excludes(csv);
+    cmd.add_flag("--header", r.header, "with --csv: the first row holds names and passes through")->needs(csv);
+    cmd.add_option("--delimiter", r.delimiter, "with --csv: the field delimiter, one character or 'tab' (default ,)")
+        ->option_text("C")
+        ->needs(csv);
+    cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: write a bad record's field empty and go on");
+}
+
+void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, RecordJob job) {
+    Output out(io.output);
+    Input in = OpenInput(io);
+    job.one_record = io.text.has_value();
+    job.progress = !io.no_progress;
+    if (job.one_record) out.EndTextWithNewlineOnTerminal();
+    RunRecords(rc2, in, out, records, job);
+}
+
+// The output is set up before the input is opened, so that a /dev/fd/N given
+// to -o can only name a descriptor the tool was given.
+void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
-    Input in = OpenInput(io);
+    // One record is one message, whose zero filling is the stored value's
+    // own padding: decryption removes exactly it.
+    if (records.Active()) return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex});
     Output out(io.output);
+    Input in = OpenInput(io);
+    if (!allow_zeros) {
+        if (const auto zeros = in.TrailingZerosAhead(); zeros && *zeros > 0) throw TrailingZeros(*zeros);
+    }
     Chain chain(out);
     if (form != Form::Raw) out.EndTextWithNewlineOnTerminal();
     if (form == Form::Hex) chain.Prepend<HexWriteStage>();
     if (form == Form::Asc) chain.Prepend<AscEncodeStage>();
     chain.Prepend<EncryptStage>(rc2);
-    Pump(in, chain.Head(), io, "encrypting");
+    try {
+        Pump(in, chain.Head(), io, "encrypting", !allow_zeros);
+    } catch (const Failure& f) {
+        if (f.status() != Exit::DataLoss || !out.Started()) throw;
+        throw Failure(f.status(), std::string(f.what()) + "; the ciphertext written so far is incomplete");
+    }
 }
 
-void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
+void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, const RecordOptions& records) {
+    CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
-    Input in = OpenInput(io);
+    if (records.Active())
+        return Records(rc2, io, records, {.encrypting = false, .hex = form == Form::Hex, .utf8 = utf8});
     Output out(io.output);
+    Input in = OpenInput(io);
     Chain chain(out);
     if (utf8) chain.Prepend<Utf8Stage>();
     const char* what = form == Form::Raw   ? "the ciphertext"
@@ -276,23 +351,67 @@ void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8) {
     chain.Prepend<DecryptStage>(rc2, what);
     if (form == Form::Hex) chain.Prepend<HexReadStage>();
     if (form == Form::Asc) chain.Prepend<AscDecodeStage>();
+    const FinalLineBreakStage* dropping =
+        form != Form::Raw && !io.text && !io.exact ? &chain.Prepend<FinalLineBreakStage>() : nullptr;
     try {
         Pump(in, chain.Head(), io, "decrypting");
     } catch (const Failure& f) {
         // The usual cause of a ciphertext text that reads to a bad length.
-        if (form == Form::Raw || f.status() != Exit::Invalid || !in.EndsWithLineBreak()) throw;
+        const bool ends_in_break = dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak();
+        if (form == Form::Raw || f.status() != Exit::Invalid || !ends_in_break) throw;
         throw Failure(f.status(), std::string(f.what()) + " (the text ends with a line break, which counts as part of it)");
     }
 }
 
 void Codec(const IoOptions& io, Form form, bool encode) {
-    Input in = OpenInput(io);
     Output out(io.output);
+    Input in = OpenInput(io);
     Chain chain(out);
     if (encode) out.EndTextWithNewlineOnTerminal();
-    if (form == Form::Hex) encode ? chain.Prepend<HexWriteStage>() : chain.Prepend<HexReadStage>();
-    if (form == Form::Asc) encode ? chain.Prepend<AscEncodeStage>() : chain.Prepend<AscDecodeStage>();
+    if (form == Form::Hex) encode ? (void)chain.Prepend<HexWriteStage>() : (void)chain.Prepend<HexReadStage>();
+    if (form == Form::Asc) encode ? (void)chain.Prepend<AscEncodeStage>() : (void)chain.Prepend<AscDecodeStage>();
+    if (!encode && !io.text && !io.exact) chain.Prepend<FinalLineBreakStage>();
     Pump(in, chain.Head(), io, encode ? "encoding" : "decoding");
+}
+
+// Help and version text, written as any output is: a write error is status 4.
+int WriteHelp(const std::string& text) {
+    std::string_view rest = text;
+    int error = StandardDescriptorClosed(1) ? EBADF : 0;
+    while (error == 0 && !rest.empty()) {
+        const ssize_t n = ::write(1, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        else rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (error == 0) return static_cast<int>(Exit::Ok);
+    std::cerr << "morvik: cannot write standard output: " << std::strerror(error) << '\n';
+    return static_cast<int>(Exit::Io);
+}
+
+// CLI11 answers a mistyped command with "A subcommand is required"; this
+// names it and the commands there are.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
+    const CLI::App* at = &app;
+    std::string path = "morvik";
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word.empty() || word[0] == '-') return std::nullopt;
+        const auto commands = at->get_subcommands([](const CLI::App*) { return true; });
+        const CLI::App* next = nullptr;
+        std::string names;
+        for (const CLI::App* c : commands) {
+            if (c->get_name() == word) next = c;
+            names += (names.empty() ? "" : ", ") + c->get_name();
+        }
+        if (!next)
+            return path + ": unknown command '" + Printable(word) + "'; the commands are " + names + " (see " + path +
+                   " --help)";
+        at = next;
+        path += " " + word;
+        if (at->get_subcommands([](const CLI::App*) { return true; }).empty()) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 int Main(int argc, char** argv) {
@@ -303,9 +422,10 @@ int Main(int argc, char** argv) {
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 
     IoOptions io;
+    RecordOptions records;
     KeyOptions encrypt_key, decrypt_key;  // one each: the options are told apart by their counts
     std::string form_name = "asc";
-    bool utf8 = false;
+    bool utf8 = false, allow_zeros = false;
     const std::map<std::string, Form> forms{{"raw", Form::Raw}, {"hex", Form::Hex}, {"asc", Form::Asc}};
     const auto add_form = [&](CLI::App& cmd, const char* what) {
         cmd.add_option("--form", form_name, std::string(what) + ": raw, hex or asc (default asc)")
@@ -313,18 +433,36 @@ int Main(int argc, char** argv) {
             ->check(CLI::IsMember({"raw", "hex", "asc"}));
     };
 
+    // For comparing and checking the bulk kernels; the results never differ.
+    std::string kernel_name;
+    const auto add_kernel = [&](CLI::App& cmd) {
+        cmd.add_option("--kernel", kernel_name,
+                       "run the cipher on this bulk kernel instead of the widest the processor has")
+            ->option_text("scalar|sse2|avx2|avx512")
+            ->check(CLI::IsMember({"scalar", "sse2", "avx2", "avx512"}))
+            ->group("Diagnostics");
+    };
+
     auto* encrypt = app.add_subcommand("encrypt", "encrypt bytes into a ciphertext");
     AddIo(*encrypt, io, "the plaintext file");
     add_form(*encrypt, "form of the ciphertext written");
     AddKey(*encrypt, encrypt_key);
-    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kExitStatuses);
+    add_kernel(*encrypt);
+    encrypt_key.confirm = true;
+    encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
+                      "encrypt an input that ends in zero bytes, which decryption will not give back");
+    AddRecords(*encrypt, records);
+    encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     auto* decrypt = app.add_subcommand("decrypt", "decrypt a ciphertext into bytes");
     AddIo(*decrypt, io, "the ciphertext file");
     add_form(*decrypt, "form of the ciphertext read");
     AddKey(*decrypt, decrypt_key);
+    add_kernel(*decrypt);
+    AddExactInput(*decrypt, io);
     decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
-    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kExitStatuses);
+    AddRecords(*decrypt, records);
+    decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
     std::vector<std::pair<CLI::App*, Form>> codecs;
     for (const auto& [name, form, what, footer] :
@@ -336,20 +474,23 @@ int Main(int argc, char** argv) {
             auto* cmd = group->add_subcommand(verb, std::string(verb) == "encode" ? std::string("bytes to ") + what
                                                                                   : std::string(what) + " to bytes");
             AddIo(*cmd, io, std::string(verb) == "encode" ? "the file of bytes" : "the text file");
+            if (std::string(verb) == "decode") AddExactInput(*cmd, io);
             cmd->footer(std::string(footer) + "\n" + kExitStatuses);
             codecs.emplace_back(cmd, form);
         }
     }
 
     std::string prefix = "morvik: ";
+    if (const auto unknown = UnknownCommand(app, argc, argv)) {
+        std::cerr << *unknown << '\n';
+        return static_cast<int>(Exit::Usage);
+    }
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+    } catch (const CLI::Success& e) {  // --help, --help-all, --version
+        std::ostringstream text;
+        app.exit(e, text, std::cerr);
+        return WriteHelp(text.str());
     } catch (const CLI::ParseError& e) {
         // Name the command whose arguments went wrong, as far as it was read.
         std::string command = "morvik";
@@ -361,13 +502,22 @@ int Main(int argc, char** argv) {
         return static_cast<int>(Exit::Usage);
     }
 
+    const auto force_kernel = [&] {
+        if (kernel_name.empty()) return;
+        const Kernel kernel = *KernelNamed(kernel_name);
+        if (!KernelAvailable(kernel))
+            throw Failure(Exit::Usage, "--kernel " + kernel_name + ": this processor or build lacks that kernel");
+        ForceKernel(kernel);
+    };
     try {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
-            Encrypt(io, encrypt_key, forms.at(form_name));
+            force_kernel();
+            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
-            Decrypt(io, decrypt_key, forms.at(form_name), utf8);
+            force_kernel();
+            Decrypt(io, decrypt_key, forms.at(form_name), utf8, records);
         } else {
             for (const auto& [cmd, form] : codecs) {
                 if (!cmd->parsed()) continue;
@@ -394,4 +544,59 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace morvik::cli
 
-int main(int argc, char** argv) { return morvik::cli::Main(argc, argv); }
+namespace {
+
+void OutOfMemory() {
+    static const char message[] = "morvik: out of memory\n";
+    [[maybe_unused]] const ssize_t n = ::write(2, message, sizeof message - 1);
+}
+
+// Throwing std::bad_alloc takes memory too (the exception, the unwinding), so
+// a reserve is kept and given up at the first failed allocation; only the next
+// one throws. Before main (CLI11 builds static objects) nothing could catch
+// it, so the run ends there and then.
+void* g_reserve = nullptr;
+bool  g_in_main = false;
+
+void GiveUpReserve() {
+    if (g_reserve) {
+        std::free(g_reserve);
+        g_reserve = nullptr;
+        return;  // and the allocation is tried again
+    }
+    if (!g_in_main) {
+        OutOfMemory();
+        std::_Exit(static_cast<int>(morvik::cli::Exit::Internal));
+    }
+    std::set_new_handler(nullptr);
+    throw std::bad_alloc();
+}
+
+struct Reserve {
+    Reserve() {
+        g_reserve = std::malloc(64 * 1024);
+        if (!g_reserve) {
+            OutOfMemory();
+            std::_Exit(static_cast<int>(morvik::cli::Exit::Internal));
+        }
+        std::set_new_handler(GiveUpReserve);
+    }
+};
+// Before every other static object of the program.
+__attribute__((init_priority(101))) Reserve g_reserve_first;
+
+}  // namespace
+
+// Out of memory at any point, the setting up of the options included, ends
+// the run with status 1, not with an abort.
+int main(int argc, char** argv) {
+    g_in_main = true;
+    morvik::cli::HoldStandardDescriptors();
+    morvik::cli::CleanUpOnFatalSignals();
+    try {
+        return morvik::cli::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory();
+        return static_cast<int>(morvik::cli::Exit::Internal);
+    }
+}

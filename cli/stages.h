@@ -1,25 +1,21 @@
 // morvik — the streaming stages behind every command.
 //
 // A command is a chain of stages ending in an output: bytes are pushed in with
-// Write() in pieces of any size, and Finish() marks the end of the input. The
-// chain's output is byte for byte what the RC2 object's member gives for the
-// whole input at once:
+// Write() in pieces of any size, and Finish() marks the end of the input. Each
+// stage is one of the core's streams, whose output is byte for byte what the
+// RC2 object's member gives for the whole input at once:
 //
-//   EncryptStage      Encrypt: the final block is filled with zero bytes.
-//   DecryptStage      Decrypt: a blank input (spaces only, or nothing) gives
-//                     nothing; otherwise every block must be complete, and
-//                     every zero byte at the end of the plaintext is dropped.
-//   HexWriteStage     hex::Write (ResultHex).
-//   HexReadStage      hex::Read, lenient; an odd length ends in a single digit.
-//   AscEncodeStage    BlindAscii::Full2Asc (ResultAsc).
-//   AscDecodeStage    BlindAscii::Asc2Full, with its tolerance and its errors.
+//   EncryptStage      EncryptStream (Encrypt)
+//   DecryptStage      DecryptStream (Decrypt)
+//   HexWriteStage     hex::WriteStream (hex::Write, ResultHex)
+//   HexReadStage      hex::ReadStream (hex::Read, lenient)
+//   AscEncodeStage    AscEncodeStream (BlindAscii::Full2Asc, ResultAsc)
+//   AscDecodeStage    AscDecodeStream (BlindAscii::Asc2Full)
 //   Utf8Stage         Windows-1252 bytes to UTF-8 text (cp1252::ToUtf8).
 //
-// Memory stays bounded whatever the input: a stage holds back at most the
-// final partial block (7 bytes), the final group and tail mark (5 characters),
-// a single hex digit, or the count (not the bytes) of a run of trailing zeros
-// or leading spaces. Failures are thrown as cli::Failure with the exit status
-// of their class and a message that says where the input went wrong.
+// Memory stays bounded whatever the input. A stage turns the core's errors
+// into cli::Failure, with the exit status of their class and a message that
+// says where the input went wrong, from the position the error carries.
 #pragma once
 
 #include <cstdint>
@@ -27,112 +23,119 @@
 #include <string_view>
 #include <utility>
 
+#include <morvik/blind_ascii.h>
+#include <morvik/error.h>
+#include <morvik/hex.h>
 #include <morvik/rc2.h>
+#include <morvik/sink.h>
+
+#include "failure.h"
 
 namespace morvik::cli {
 
-// The largest piece a stage hands on at once.
+// The size of the pieces in which the tool reads and writes.
 inline constexpr std::size_t kChunkSize = 64 * 1024;
 
-class Sink {
+class Sink : public morvik::Sink {
 public:
-    virtual ~Sink() = default;
-    virtual void Write(std::string_view bytes) = 0;
     // End of input: flush what was held back, then finish the next stage.
     virtual void Finish() = 0;
 };
 
-class EncryptStage final : public Sink {
+// The failure for an error of the core: the error number is the exit status,
+// and the message starts with `subject`, which names the input ("the
+// ciphertext", "armoured text", "--text"), and names the place where the
+// error's position says the input went wrong.
+Failure Explained(const Error& error, const std::string& subject);
+
+// One of the core's streams as a stage. The stream's pieces are gathered into
+// chunks of up to kChunkSize, and what one Write produced goes on before it
+// returns, so a run that fails late has written all it could.
+template <class Stream>
+class StreamStage : public Sink {
 public:
-    EncryptStage(const RC2& rc2, Sink& next) : rc2_(rc2), next_(next) {}
-    void Write(std::string_view bytes) override;
-    void Finish() override;
+    void Write(std::string_view bytes) final {
+        try {
+            stream_.Update(bytes, chunk_);
+        } catch (const Error& e) {
+            chunk_.Drop();
+            throw Explained(e, subject_);
+        }
+        chunk_.Flush();
+    }
+    void Finish() final {
+        try {
+            stream_.Finish(chunk_);
+        } catch (const Error& e) {
+            chunk_.Drop();
+            throw Explained(e, subject_);
+        }
+        chunk_.Flush();
+        next_.Finish();
+    }
+
+protected:
+    template <class... Args>
+    StreamStage(Sink& next, std::string subject, const Args&... args)
+        : stream_(args...), next_(next), chunk_(next), subject_(std::move(subject)) {}
 
 private:
-    void Blocks(std::string_view whole);
+    class Chunk final : public morvik::Sink {
+    public:
+        explicit Chunk(Sink& next) : next_(next) {}
+        void Write(std::string_view bytes) override {
+            if (buffer_.size() + bytes.size() > kChunkSize) Flush();
+            if (bytes.size() >= kChunkSize) next_.Write(bytes);
+            else buffer_.append(bytes);
+        }
+        void Flush() {
+            if (buffer_.empty()) return;
+            next_.Write(buffer_);
+            buffer_.clear();
+        }
+        void Drop() noexcept { buffer_.clear(); }
 
-    const RC2&  rc2_;
+    private:
+        Sink&       next_;
+        std::string buffer_;
+    };
+
+    Stream      stream_;
     Sink&       next_;
-    std::string carry_;  // a partial block, 0..7 bytes
-    std::string out_;
+    Chunk       chunk_;
+    std::string subject_;
 };
 
-class DecryptStage final : public Sink {
+class EncryptStage final : public StreamStage<EncryptStream> {
 public:
-    // `what` names the ciphertext in messages ("ciphertext", "the ciphertext
-    // read from the hex text", ...).
-    DecryptStage(const RC2& rc2, std::string what, Sink& next)
-        : rc2_(rc2), next_(next), what_(std::move(what)) {}
-    void Write(std::string_view bytes) override;
-    void Finish() override;
-
-private:
-    void Blocks(std::string_view bytes);
-    void Emit(std::string_view plain);
-    void Repeat(char byte, std::uint64_t count, bool through_cipher);
-
-    const RC2&    rc2_;
-    Sink&         next_;
-    std::string   what_;
-    bool          blank_  = true;  // nothing but spaces so far
-    std::uint64_t spaces_ = 0;     // how many, while blank_
-    std::uint64_t length_ = 0;     // ciphertext bytes seen
-    std::uint64_t zeros_  = 0;     // trailing zero bytes of plaintext held back
-    std::string   carry_;
-    std::string   out_;
+    EncryptStage(const RC2& rc2, Sink& next) : StreamStage(next, "the plaintext", rc2) {}
 };
 
-class HexWriteStage final : public Sink {
+class DecryptStage final : public StreamStage<DecryptStream> {
 public:
-    explicit HexWriteStage(Sink& next) : next_(next) {}
-    void Write(std::string_view bytes) override;
-    void Finish() override { next_.Finish(); }
-
-private:
-    Sink&       next_;
-    std::string out_;
+    // `what` names the ciphertext in messages ("the ciphertext", "the
+    // ciphertext read from the hex text", ...).
+    DecryptStage(const RC2& rc2, std::string what, Sink& next) : StreamStage(next, std::move(what), rc2) {}
 };
 
-class HexReadStage final : public Sink {
+class HexWriteStage final : public StreamStage<hex::WriteStream> {
 public:
-    explicit HexReadStage(Sink& next) : next_(next) {}
-    void Write(std::string_view text) override;
-    void Finish() override;
-
-private:
-    Sink&       next_;
-    std::string odd_;  // a character waiting for its partner
-    std::string out_;
+    explicit HexWriteStage(Sink& next) : StreamStage(next, "hex text") {}
 };
 
-class AscEncodeStage final : public Sink {
+class HexReadStage final : public StreamStage<hex::ReadStream> {
 public:
-    explicit AscEncodeStage(Sink& next) : next_(next) {}
-    void Write(std::string_view bytes) override;
-    void Finish() override;
-
-private:
-    void Groups(std::string_view whole);
-
-    Sink&       next_;
-    std::string last_;  // the final group, 1..3 bytes, once any input came
-    std::string out_;
+    explicit HexReadStage(Sink& next) : StreamStage(next, "hex text") {}
 };
 
-class AscDecodeStage final : public Sink {
+class AscEncodeStage final : public StreamStage<AscEncodeStream> {
 public:
-    explicit AscDecodeStage(Sink& next) : next_(next) {}
-    void Write(std::string_view text) override;
-    void Finish() override;
+    explicit AscEncodeStage(Sink& next) : StreamStage(next, "armoured text") {}
+};
 
-private:
-    void Groups(std::string_view whole);
-    [[noreturn]] void GroupTooLarge(std::uint64_t group, std::string_view chars, const char* why) const;
-
-    Sink&         next_;
-    std::string   pending_;     // up to 5 characters: maybe the final group and the tail mark
-    std::uint64_t groups_ = 0;  // groups decoded so far
-    std::string   out_;
+class AscDecodeStage final : public StreamStage<AscDecodeStream> {
+public:
+    explicit AscDecodeStage(Sink& next) : StreamStage(next, "armoured text") {}
 };
 
 class Utf8Stage final : public Sink {

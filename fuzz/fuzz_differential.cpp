@@ -13,7 +13,7 @@
 #include "cipher/block.h"
 #include <morvik/kernel.h>
 #include <morvik/rc2.h>
-#include "cipher/tests/openssl_rc2.h"
+#include "tests/support/openssl_rc2.h"
 #include "fuzz/input.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora from the project's own vectors
-(tests/data/*.vec, cli/tests/data/forms.vec), each seed in the input layout
+(tests/data/*.vec, cli/tests/data/forms.vec, cli/tests/data/records.vec), each seed in the input layout
 of its target. Run from anywhere; rewrites fuzz/corpus/<target>/vec-* and
 leaves other seeds alone."""
 import hashlib
@@ -70,7 +70,8 @@ for key, _, plain, cipher_hex, asc in keyed:
     if asc is not None:
         asc_texts.add(asc)
 
-seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream')}
+seeds = {name: set() for name in ('hex_read', 'asc_decode', 'decrypt', 'differential', 'cli_stream', 'records',
+                                'streams')}
 seeds['hex_read'] |= hex_texts
 for text in asc_texts:
     seeds['asc_decode'].add(b'\x01' + text)
@@ -91,6 +92,40 @@ for chain, texts in ((0, plains), (3, plains), (4, plains), (8, plains), (9, pla
                      (1, {bytes.fromhex(c.decode()) for _, _, _, c, _ in keyed})):
     for text in texts:
         seeds['cli_stream'].add(bytes([chain]) + cuts + text)
+# Forms of the core's streams: 0 encrypt, 1 decrypt, 2 hex write, 3 hex read,
+# 4 armour, 5 de-armour. Three cuts, of 1, 4 and 7 bytes, two bytes each.
+cuts = bytes([3]) + struct.pack('<3H', 1, 4, 7)
+for form, texts in ((0, plains), (2, plains), (4, plains), (3, hex_texts), (5, asc_texts),
+                    (1, {bytes.fromhex(c.decode()) for _, _, _, c, _ in keyed})):
+    for text in texts:
+        seeds['streams'].add(bytes([form]) + cuts + text)
+# Inputs across the library's 16 KiB pieces, cut one byte either side of them,
+# with faults there: an incomplete block, a group too large, a bad tail mark.
+def filler(n, alphabet):
+    out, block = bytearray(), b''
+    while len(out) < n:
+        block = hashlib.sha256(block + b'filler').digest()
+        out += bytes(alphabet[b % len(alphabet)] for b in block)
+    return bytes(out[:n])
+digits = b'0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUV'
+piece = 16 * 1024
+for n, pieces in ((piece + 3, (piece - 1, 2)), (piece - 5, (8, piece - 17)), (3 * piece + 1, (piece + 1, piece))):
+    cut = bytes([len(pieces)]) + struct.pack('<%dH' % len(pieces), *pieces)
+    seeds['streams'] |= {bytes([0]) + cut + filler(n, bytes(range(256))),
+                         bytes([1]) + cut + filler(n, bytes(range(256))),
+                         bytes([1]) + cut + b' ' * n + b'x',
+                         bytes([3]) + cut + filler(n, b'0123456789abcdefABCDEF \n\tz'),
+                         bytes([5]) + cut + filler(n - 1, digits) + b'0',
+                         bytes([5]) + cut + filler(n - 9, digits) + b'ZZZZ' + filler(4, digits) + b'J',
+                         bytes([5]) + cut + filler(n - 1, digits) + b'Z'}
+
+# Records: mode (bit 0 CSV, bits 1-2 the delimiter , ; tab |), the record limit
+# (255: the tool's own; 6: short enough to fail), three cuts, the input.
+for _, f in fields('cli/tests/data/records.vec'):
+    csv = f[0] == 'csv'
+    mode = int(csv) | {'-': 0, ',': 0, ';': 1, 'tab': 2}[f[2]] << 1
+    for limit in (255, 6):
+        seeds['records'].add(bytes([mode, limit]) + cuts + f[4])
 
 for name, inputs in seeds.items():
     folder = ROOT / 'fuzz' / 'corpus' / name

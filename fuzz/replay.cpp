@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kernel_choice.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
@@ -23,6 +25,7 @@ void RunFile(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = morvik::test::ForceRequestedKernel(argc, argv); status != 0) return status;
     std::size_t files = 0;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path arg(argv[i]);

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 parallel=2
-targets=(object hex_read asc_decode decrypt differential cli_stream)
+targets=(object hex_read asc_decode decrypt differential streams cli_stream records)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$parallel" --target "${targets[@]/#/morvik_fuzz_}"

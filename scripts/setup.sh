@@ -11,6 +11,9 @@ packages=(
   libssl-dev openssl nettle-dev libgcrypt20-dev
   # the command-line tool's man page, and its peak-memory script
   help2man time
+  # the tool's shell rows: archives compressed before encryption (tar, xz),
+  # a second user (setpriv, in util-linux)
+  tar xz-utils util-linux
   # memory checking of the tool and its tests
   valgrind
   # Windows cross-build and its tests under Wine

@@ -12,7 +12,7 @@
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
 #include <morvik/cp1252.h>
-#include "vec.h"
+#include "tests/support/vec.h"
 
 namespace morvik {
 namespace {

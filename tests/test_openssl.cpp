@@ -4,11 +4,14 @@
 #include <random>
 
 #include <morvik/rc2.h>
-#include "cipher/tests/openssl_rc2.h"
-#include "vec.h"
+#include "tests/support/openssl_rc2.h"
+#include "tests/support/random.h"
+#include "tests/support/vec.h"
 
 namespace morvik {
 namespace {
+
+using test::RandomBytes;
 
 // `bits` is the effective key length OpenSSL is given: 1..1024.
 std::string PeerRun(bool encrypt, const std::string& key, int bits, const std::string& in) {
@@ -17,12 +20,6 @@ std::string PeerRun(bool encrypt, const std::string& key, int bits, const std::s
     peers::OpenSslRc2 peer(key, bits, encrypt);
     peer.Blocks(reinterpret_cast<const std::uint8_t*>(in.data()), reinterpret_cast<std::uint8_t*>(out.data()), in.size());
     return out;
-}
-
-std::string RandomBytes(std::mt19937_64& rng, std::size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
 }
 
 // An effective length from each class in turn: the key's own (0), 1..8,

@@ -16,7 +16,7 @@
 #include "cipher/pitable.h"
 #include <morvik/rc2.h>
 #include <morvik/detail/wipe.h>
-#include "vec.h"
+#include "tests/support/vec.h"
 
 namespace morvik {
 namespace {

@@ -4,7 +4,7 @@
 #include <morvik/blind_ascii.h>
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
-#include "vec.h"
+#include "tests/support/vec.h"
 
 namespace morvik {
 namespace {

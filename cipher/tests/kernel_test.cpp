@@ -4,16 +4,18 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <morvik/kernel.h>
+#include <morvik/detail/wipe.h>
 #include <morvik/rc2.h>
-#include "cipher/tests/openssl_rc2.h"
-#include "tests/vec.h"
+#include "tests/support/openssl_rc2.h"
+#include "tests/support/kernel_choice.h"
+#include "tests/support/random.h"
+#include "tests/support/vec.h"
 
 namespace morvik {
 
@@ -22,12 +24,6 @@ void PrintTo(Kernel kernel, std::ostream* os) { *os << KernelName(kernel); }
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::string RandomText(std::mt19937& rng, std::size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
 
 const std::uint8_t* U8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
@@ -39,7 +35,7 @@ struct RandomCipher {
     int bits = 0;
 
     explicit RandomCipher(std::mt19937& rng) {
-        key = RandomText(rng, 1 + rng() % 128);
+        key = test::RandomBytes(rng, 1 + rng() % 128);
         const int effective = rng() % 8 == 0 ? 0 : static_cast<int>(1 + rng() % 1024);
         rc2.EffectiveKeyLength(effective);
         rc2.Key(key);
@@ -60,7 +56,7 @@ protected:
         ForceKernel(GetParam());
         ASSERT_EQ(ActiveKernel(), GetParam());
     }
-    void TearDown() override { ForceKernel(Kernel::Auto); }
+    void TearDown() override { ForceKernel(test::RequestedKernel()); }
 };
 
 // Every count from 0 to 255 passes through each width a kernel has (128, 64,
@@ -111,7 +107,7 @@ TEST_P(KernelTest, AgreesWithOpenSsl) {
         peers::OpenSslRc2 encryptor(c.key, c.bits, true), decryptor(c.key, c.bits, false);
 
         // Through Encrypt, which fills the last block with zero bytes.
-        std::string text = RandomText(rng, rng() % 1200);
+        std::string text = test::RandomBytes(rng, rng() % 1200);
         const std::string ciphertext = c.rc2.Encrypt(text);
         ASSERT_EQ(text.size() % 8, 0u);
         ASSERT_EQ(ciphertext.size(), text.size());
@@ -120,7 +116,7 @@ TEST_P(KernelTest, AgreesWithOpenSsl) {
         ASSERT_TRUE(std::equal(expected.begin(), expected.end(), U8(ciphertext)));
 
         // Raw blocks the other way, from ciphertext nobody made with this key.
-        const std::string random = RandomText(rng, 8 * (rng() % 150));
+        const std::string random = test::RandomBytes(rng, 8 * (rng() % 150));
         Bytes ours(random.size()), theirs(random.size());
         c.rc2.DecryptBlocks(U8(random), ours.data(), random.size() / 8);
         decryptor.Blocks(U8(random), theirs.data(), random.size());
@@ -151,6 +147,41 @@ TEST_P(KernelTest, Rfc2268VectorsInEveryLane) {
     }
 }
 
+// A vector kernel spreads the key over its stack (broadcast words, lookup
+// tables) and clears every copy through the one Wipe before it returns, on
+// every path: wide passes, narrow ones, and the short remainders.
+TEST_P(KernelTest, SpreadKeysAreWipedBeforeReturning) {
+    if (GetParam() == Kernel::Scalar) return;  // the reference reads the schedule in place
+    struct Span {
+        std::size_t n;
+        bool zero;
+    };
+    static std::vector<Span> spans;
+    detail::wipe_observer = [](const void* p, std::size_t n) noexcept {
+        const auto* b = static_cast<const unsigned char*>(p);
+        spans.push_back({n, std::all_of(b, b + n, [](unsigned char c) { return c == 0; })});
+    };
+    std::mt19937 rng(0x5EED0006);
+    RandomCipher c(rng);
+    const detail::KeySchedule ks = c.Schedule();
+    for (std::size_t count : {8u, 16u, 24u, 32u, 56u, 64u, 128u, 136u, 248u}) {
+        for (bool encrypting : {true, false}) {
+            SCOPED_TRACE(testing::Message() << count << " blocks, " << (encrypting ? "encrypting" : "decrypting"));
+            Bytes data(8 * count, 0x5A);
+            spans.clear();
+            (encrypting ? detail::EncryptBlocks : detail::DecryptBlocks)(ks, data.data(), data.data(), count);
+            std::size_t wiped = 0;
+            for (const Span& s : spans) {
+                EXPECT_TRUE(s.zero) << s.n << " bytes";
+                wiped += s.n;
+            }
+            // At least one copy of the 64 key words.
+            EXPECT_GE(wiped, sizeof ks.K);
+        }
+    }
+    detail::wipe_observer = nullptr;
+}
+
 std::string KernelLabel(const testing::TestParamInfo<Kernel>& info) { return KernelName(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(EachKernel, KernelTest, testing::ValuesIn(AvailableKernels()), KernelLabel);
@@ -168,17 +199,14 @@ TEST(Dispatch, ForcingSelectsOnlyAvailableKernels) {
     }
     ForceKernel(Kernel::Auto);
     EXPECT_EQ(ActiveKernel(), available.back());
+    ForceKernel(test::RequestedKernel());
 }
 
-// Run by CTest once per kernel with MORVIK_KERNEL set, in a process of its own
-// so that nothing has chosen a kernel before.
-TEST(Dispatch, EnvironmentChoosesKernel) {
-    const char* wanted = std::getenv("MORVIK_KERNEL");
-    ASSERT_NE(wanted, nullptr) << "run with MORVIK_KERNEL set";
-    Kernel expected = AvailableKernels().back();
-    for (Kernel k : AvailableKernels())
-        if (std::string_view(wanted) == KernelName(k)) expected = k;
-    EXPECT_EQ(ActiveKernel(), expected);
+// Left alone, the library takes the widest kernel; a test program told to run
+// on another (by --kernel= or MORVIK_TEST_KERNEL) has that one active.
+TEST(ForcedKernel, IsTheOneAskedFor) {
+    const Kernel asked = test::RequestedKernel();
+    EXPECT_EQ(ActiveKernel(), asked == Kernel::Auto ? AvailableKernels().back() : asked) << KernelName(asked);
 }
 
 }  // namespace

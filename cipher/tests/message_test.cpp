@@ -10,24 +10,19 @@
 #include <morvik/blind_ascii.h>
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
+#include "tests/support/random.h"
 
 namespace morvik {
 namespace {
 
-std::string RandomText(std::mt19937& rng, std::size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng() % 4 == 0 ? 0 : rng());
-    return s;
-}
-
 TEST(MessagePaths, ArmouredMembersEqualTheirComposition) {
     std::mt19937 rng(0x5EED0004);
     RC2 a, b;
-    const std::string key = RandomText(rng, 16);
+    const std::string key = test::RandomBytesWithZeros(rng, 16);
     a.Key(key);
     b.Key(key);
     for (std::size_t n = 0; n < 200; n += 1 + n / 8) {
-        const std::string original = RandomText(rng, n);
+        const std::string original = test::RandomBytesWithZeros(rng, n);
         std::string via_asc = original, via_plain = original;
         const std::string asc = a.EncryptAsc(via_asc);
         const std::string ciphertext = b.Encrypt(via_plain);
@@ -62,7 +57,7 @@ TEST(MessagePaths, CodecsKeepTheirKnownForms) {
 
     std::mt19937 rng(0x5EED0005);
     for (std::size_t n = 0; n < 300; ++n) {
-        const std::string bytes = RandomText(rng, n);
+        const std::string bytes = test::RandomBytesWithZeros(rng, n);
         const std::string text = BlindAscii::Full2Asc(bytes);
         ASSERT_EQ(text.size(), n == 0 ? 0 : 4 * ((n + 2) / 3) + 1);
         ASSERT_EQ(BlindAscii::Asc2Full(text), bytes);
@@ -113,7 +108,7 @@ TEST(MessagePaths, LongMessagesEqualTheBlockReference) {
     reference.Key("long messages");
     constexpr std::size_t kPiece = 16 * 1024;
     for (std::size_t n : {kPiece - 8, kPiece, kPiece + 8, 3 * kPiece + 24, std::size_t{5} << 20}) {
-        std::string plain = RandomText(rng, n);
+        std::string plain = test::RandomBytesWithZeros(rng, n);
         plain.back() = 'x';  // no zero bytes to strip at the end
         std::string expected(n, '\0');
         for (std::size_t at = 0; at < n; at += 8)
@@ -150,7 +145,7 @@ TEST(MessagePaths, DecryptOfTheLastResultItself) {
     RC2 rc2;
     rc2.Key("aliasing");
     for (std::size_t n : {std::size_t{16}, std::size_t{64} * 1024 + 16}) {
-        std::string plain = RandomText(rng, n);
+        std::string plain = test::RandomBytesWithZeros(rng, n);
         plain.back() = 'x';
         plain[n - 9] = 'y';
         std::string text = plain;

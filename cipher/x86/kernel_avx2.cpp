@@ -102,7 +102,7 @@ template <class V> MORVIK_AVX2_INLINE void PrepareTables(const KeySchedule& ks, 
         planes[64 + i] = static_cast<std::uint8_t>(ks.K[i] >> 8);
     }
     for (int t = 0; t < 8; ++t) table[t] = ByteTable<V>(planes + 16 * t);
-    WipeKeys(planes, sizeof planes);
+    Wipe(planes, sizeof planes);
 }
 
 template <class V> MORVIK_AVX2_INLINE void PrepareKeys(const KeySchedule& ks, BroadcastKeys<V>& keys) {
@@ -164,13 +164,13 @@ template <bool Encrypting> MORVIK_AVX2 void Run(const KeySchedule& ks, const std
         BroadcastKeys<__m256i> keys;
         PrepareKeys(ks, keys);
         PassGroups<Encrypting, kGroupsInFlight>(keys, in, out, blocks);
-        WipeKeys(&keys, sizeof keys);
+        Wipe(&keys, sizeof keys);
     }
     if (blocks >= kNarrow) {
         DirectKeys<__m128i> keys;
         PrepareKeys(ks, keys);
         Pass<Encrypting, 1>(keys, in, out);
-        WipeKeys(&keys, sizeof keys);
+        Wipe(&keys, sizeof keys);
     }
 }
 

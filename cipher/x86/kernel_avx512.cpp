@@ -160,7 +160,7 @@ template <bool Encrypting> MORVIK_AVX512 void Run(const KeySchedule& ks, const s
         BroadcastKeys<W> keys;
         PrepareKeys(ks, keys);
         PassGroups<Encrypting, kGroupsInFlight>(keys, in, out, blocks);
-        WipeKeys(&keys, sizeof keys);
+        Wipe(&keys, sizeof keys);
     }
     if (blocks >= 8) {
         DirectKeys<Y> keys;
@@ -173,7 +173,7 @@ template <bool Encrypting> MORVIK_AVX512 void Run(const KeySchedule& ks, const s
             const DirectKeys<X> narrow{keys.K, keys.tables};
             Pass<Encrypting, 1>(narrow, in, out);
         }
-        WipeKeys(&keys.tables, sizeof keys.tables);
+        Wipe(&keys.tables, sizeof keys.tables);
     }
 }
 

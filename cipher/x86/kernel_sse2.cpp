@@ -2,11 +2,16 @@
 // register per block word). SSE2 has no byte shuffle with a variable control,
 // so the mashing lookup is a tree of masked selects over all 64 key words: the
 // price of reading no memory at a data-chosen address on every x86_64 and on
-// the oldest processors the 32-bit library still serves.
+// the oldest processors the 32-bit library still serves. The rounds are those
+// of the wider kernels (rounds.inl), on 128-bit registers.
 #include "kernels.h"
 
 #if MORVIK_X86_KERNELS
 #include <emmintrin.h>
+
+// The templates of rounds.inl take __m128i as an argument, which drops its
+// may_alias attribute; the kernel never reads other types through it.
+#pragma GCC diagnostic ignored "-Wignored-attributes"
 
 #define MORVIK_SSE2        __attribute__((target("sse2")))
 #define MORVIK_SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
@@ -25,20 +30,34 @@ MORVIK_SSE2_INLINE V Xor(V a, V b) { return _mm_xor_si128(a, b); }
 template <int N> MORVIK_SSE2_INLINE V Shl(V a) { return _mm_slli_epi16(a, N); }
 template <int N> MORVIK_SSE2_INLINE V Shr(V a) { return _mm_srli_epi16(a, N); }
 MORVIK_SSE2_INLINE V Splat(std::uint16_t w) { return _mm_set1_epi16(static_cast<short>(w)); }
-MORVIK_SSE2_INLINE V Load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
+MORVIK_SSE2_INLINE V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+MORVIK_SSE2_INLINE V UnpackHi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+MORVIK_SSE2_INLINE V UnpackLo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+MORVIK_SSE2_INLINE V UnpackHi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+MORVIK_SSE2_INLINE V UnpackLo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+MORVIK_SSE2_INLINE V UnpackHi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+
+template <class> V Load(const std::uint8_t* p);
+template <> MORVIK_SSE2_INLINE V Load<V>(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
 MORVIK_SSE2_INLINE void Store(V v, std::uint8_t* p) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
 
-struct Keys {
-    V word[64];   // K[j] in every lane
-    V even[32];   // K[2t] in every lane
-    V diff[32];   // K[2t] ^ K[2t + 1] in every lane
+// What the mashing lookup selects among.
+struct SelectTables {
+    V even[32];  // K[2t] in every lane
+    V diff[32];  // K[2t] ^ K[2t + 1] in every lane
 };
 
-MORVIK_SSE2_INLINE void PrepareKeys(const KeySchedule& ks, Keys& keys) {
+template <class> struct BroadcastKeys {
+    V word[64];  // K[j] in every lane
+    SelectTables tables;
+    MORVIK_SSE2_INLINE V Word(int j) const { return word[j]; }
+};
+
+MORVIK_SSE2_INLINE void PrepareKeys(const KeySchedule& ks, BroadcastKeys<V>& keys) {
     for (int j = 0; j < 64; ++j) keys.word[j] = Splat(ks.K[j]);
     for (int t = 0; t < 32; ++t) {
-        keys.even[t] = Splat(ks.K[2 * t]);
-        keys.diff[t] = Splat(static_cast<std::uint16_t>(ks.K[2 * t] ^ ks.K[2 * t + 1]));
+        keys.tables.even[t] = Splat(ks.K[2 * t]);
+        keys.tables.diff[t] = Splat(static_cast<std::uint16_t>(ks.K[2 * t] ^ ks.K[2 * t + 1]));
     }
 }
 
@@ -47,27 +66,27 @@ template <int B> MORVIK_SSE2_INLINE V BitMask(V x) { return _mm_srai_epi16(Shl<1
 
 // K[Base + (x mod 2^(B+1))] in every lane, where bit[b] is BitMask<b>(x):
 // the two halves of the range, chosen between by bit B.
-template <int B, int Base> MORVIK_SSE2_INLINE V SelectKey(const Keys& keys, const V* bit) {
+template <int B, int Base> MORVIK_SSE2_INLINE V SelectKey(const SelectTables& t, const V* bit) {
     if constexpr (B == 0) {
-        return Xor(keys.even[Base / 2], And(keys.diff[Base / 2], bit[0]));
+        return Xor(t.even[Base / 2], And(t.diff[Base / 2], bit[0]));
     } else {
-        const V lo = SelectKey<B - 1, Base>(keys, bit);
-        const V hi = SelectKey<B - 1, Base + (1 << B)>(keys, bit);
+        const V lo = SelectKey<B - 1, Base>(t, bit);
+        const V hi = SelectKey<B - 1, Base + (1 << B)>(t, bit);
         return Xor(lo, And(Xor(lo, hi), bit[B]));
     }
 }
 
 // K[x & 63] in every lane.
-MORVIK_SSE2_INLINE V LookupKey(const Keys& keys, V x) {
+MORVIK_SSE2_INLINE V LookupKey(const SelectTables& t, V x) {
     const V bit[6] = {BitMask<0>(x), BitMask<1>(x), BitMask<2>(x), BitMask<3>(x), BitMask<4>(x), BitMask<5>(x)};
-    return SelectKey<5, 0>(keys, bit);
+    return SelectKey<5, 0>(t, bit);
 }
 
 // The key word is added to (or taken from) the word's own value first, and
 // pinned there: left free, the compiler re-associates the sum so that the
 // key word comes last, one more step on the chain that every mixing step
 // waits for.
-template <class V> MORVIK_SSE2_INLINE V Settled(V v) {
+MORVIK_SSE2_INLINE V Settled(V v) {
     __asm__("" : "+x"(v));
     return v;
 }
@@ -83,79 +102,17 @@ template <int S> MORVIK_SSE2_INLINE V Unmix(V r, V k, V a, V b, V c) {
     return Sub(Settled(Sub(rotated, k)), Or(And(a, b), AndNot(a, c)));
 }
 
-struct Group {
-    V r0, r1, r2, r3;
-};
+#define MORVIK_ROUNDS_INLINE MORVIK_SSE2_INLINE
+#include "rounds.inl"
 
-// Four registers of two blocks each become one register per block word, block
-// n in lane n.
-MORVIK_SSE2_INLINE Group LoadGroup(const std::uint8_t* in) {
-    const V x0 = Load(in), x1 = Load(in + 16), x2 = Load(in + 32), x3 = Load(in + 48);
-    const V a = _mm_unpacklo_epi16(x0, x1), b = _mm_unpackhi_epi16(x0, x1);
-    const V c = _mm_unpacklo_epi16(x2, x3), d = _mm_unpackhi_epi16(x2, x3);
-    const V e = _mm_unpacklo_epi16(a, b), f = _mm_unpackhi_epi16(a, b);
-    const V g = _mm_unpacklo_epi16(c, d), h = _mm_unpackhi_epi16(c, d);
-    return {_mm_unpacklo_epi64(e, g), _mm_unpackhi_epi64(e, g), _mm_unpacklo_epi64(f, h), _mm_unpackhi_epi64(f, h)};
+// One group a pass: the select tree of the lookup takes most of the sixteen
+// registers, and the eight of 32-bit code are already short.
+template <bool Encrypting> MORVIK_SSE2 void Run(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) {
+    BroadcastKeys<V> keys;
+    PrepareKeys(ks, keys);
+    PassGroups<Encrypting, 1>(keys, in, out, blocks);
+    Wipe(&keys, sizeof keys);
 }
-
-MORVIK_SSE2_INLINE void StoreGroup(const Group& s, std::uint8_t* out) {
-    const V lo01 = _mm_unpacklo_epi16(s.r0, s.r1), lo23 = _mm_unpacklo_epi16(s.r2, s.r3);
-    const V hi01 = _mm_unpackhi_epi16(s.r0, s.r1), hi23 = _mm_unpackhi_epi16(s.r2, s.r3);
-    Store(_mm_unpacklo_epi32(lo01, lo23), out);
-    Store(_mm_unpackhi_epi32(lo01, lo23), out + 16);
-    Store(_mm_unpacklo_epi32(hi01, hi23), out + 32);
-    Store(_mm_unpackhi_epi32(hi01, hi23), out + 48);
-}
-
-MORVIK_SSE2_INLINE void MixRound(Group& s, const V* k) {
-    s.r0 = Mix<1>(s.r0, k[0], s.r3, s.r2, s.r1);
-    s.r1 = Mix<2>(s.r1, k[1], s.r0, s.r3, s.r2);
-    s.r2 = Mix<3>(s.r2, k[2], s.r1, s.r0, s.r3);
-    s.r3 = Mix<5>(s.r3, k[3], s.r2, s.r1, s.r0);
-}
-
-MORVIK_SSE2_INLINE void UnmixRound(Group& s, const V* k) {
-    s.r3 = Unmix<5>(s.r3, k[3], s.r2, s.r1, s.r0);
-    s.r2 = Unmix<3>(s.r2, k[2], s.r1, s.r0, s.r3);
-    s.r1 = Unmix<2>(s.r1, k[1], s.r0, s.r3, s.r2);
-    s.r0 = Unmix<1>(s.r0, k[0], s.r3, s.r2, s.r1);
-}
-
-MORVIK_SSE2_INLINE void MashRound(Group& s, const Keys& keys) {
-    s.r0 = Add(s.r0, LookupKey(keys, s.r3));
-    s.r1 = Add(s.r1, LookupKey(keys, s.r0));
-    s.r2 = Add(s.r2, LookupKey(keys, s.r1));
-    s.r3 = Add(s.r3, LookupKey(keys, s.r2));
-}
-
-MORVIK_SSE2_INLINE void UnmashRound(Group& s, const Keys& keys) {
-    s.r3 = Sub(s.r3, LookupKey(keys, s.r2));
-    s.r2 = Sub(s.r2, LookupKey(keys, s.r1));
-    s.r1 = Sub(s.r1, LookupKey(keys, s.r0));
-    s.r0 = Sub(s.r0, LookupKey(keys, s.r3));
-}
-
-MORVIK_SSE2_INLINE void EncryptPass(const Keys& keys, const std::uint8_t* in, std::uint8_t* out) {
-    Group s = LoadGroup(in);
-    for (int round = 0; round < 5; ++round) MixRound(s, keys.word + 4 * round);
-    MashRound(s, keys);
-    for (int round = 5; round < 11; ++round) MixRound(s, keys.word + 4 * round);
-    MashRound(s, keys);
-    for (int round = 11; round < 16; ++round) MixRound(s, keys.word + 4 * round);
-    StoreGroup(s, out);
-}
-
-MORVIK_SSE2_INLINE void DecryptPass(const Keys& keys, const std::uint8_t* in, std::uint8_t* out) {
-    Group s = LoadGroup(in);
-    for (int round = 15; round >= 11; --round) UnmixRound(s, keys.word + 4 * round);
-    UnmashRound(s, keys);
-    for (int round = 10; round >= 5; --round) UnmixRound(s, keys.word + 4 * round);
-    UnmashRound(s, keys);
-    for (int round = 4; round >= 0; --round) UnmixRound(s, keys.word + 4 * round);
-    StoreGroup(s, out);
-}
-
-constexpr std::size_t kWidth = 8;
 
 }  // namespace
 
@@ -169,17 +126,11 @@ bool HasSSE2() noexcept {
 }
 
 MORVIK_SSE2 void EncryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    Keys keys;
-    PrepareKeys(ks, keys);
-    for (; blocks >= kWidth; blocks -= kWidth, in += 8 * kWidth, out += 8 * kWidth) EncryptPass(keys, in, out);
-    WipeKeys(&keys, sizeof keys);
+    Run<true>(ks, in, out, blocks);
 }
 
 MORVIK_SSE2 void DecryptSSE2(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    Keys keys;
-    PrepareKeys(ks, keys);
-    for (; blocks >= kWidth; blocks -= kWidth, in += 8 * kWidth, out += 8 * kWidth) DecryptPass(keys, in, out);
-    WipeKeys(&keys, sizeof keys);
+    Run<false>(ks, in, out, blocks);
 }
 
 }  // namespace morvik::detail::x86

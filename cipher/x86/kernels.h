@@ -10,8 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include <morvik/detail/wipe.h>
 #include <morvik/kernel.h>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -23,12 +23,9 @@
 #if MORVIK_X86_KERNELS
 namespace morvik::detail::x86 {
 
-// Clears the key copies a kernel spreads over its stack. The empty asm that
-// may read the buffer keeps the compiler from dropping the memset as dead.
-inline void WipeKeys(void* p, std::size_t n) noexcept {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
+// The key copies a kernel spreads over its stack are cleared with the one
+// Wipe before it returns.
+using detail::Wipe;
 
 // The block count must be a multiple of kKernelStep; in == out is allowed.
 inline constexpr std::size_t kKernelStep = 8;

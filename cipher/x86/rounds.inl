@@ -1,7 +1,7 @@
-// The round schedule of the AVX2 and AVX-512 kernels, over groups of four
-// registers that each hold one word of many blocks. Each kernel includes this
-// inside its own anonymous namespace, after its word operations (Add, Sub,
-// Mix, Unmix, LookupKey, Load, Store and the unpacks) and with
+// The round schedule of the SSE2, AVX2 and AVX-512 kernels, over groups of
+// four registers that each hold one word of many blocks. Each kernel includes
+// this inside its own anonymous namespace, after its word operations (Add,
+// Sub, Mix, Unmix, LookupKey, Load, Store and the unpacks) and with
 // MORVIK_ROUNDS_INLINE set to its own target attribute, so that every function
 // here compiles for that instruction set alone. A key holder gives Word(j)
 // and the mashing lookup's `tables`.

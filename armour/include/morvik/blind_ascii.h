@@ -16,13 +16,24 @@
 // Decoding fails with ErrorNumber::Overflow when the final group is decoded
 // under a tail mark of value 5 or more, and with ErrorNumber::InvalidArgument
 // when a group yields a byte above 255 (such as "ZZZZ0"). The group that fails
-// first decides the error. A failing call produces nothing.
+// first decides the error. A failing call produces nothing. The error's
+// position (morvik/error.h) names the group (its number, first character,
+// characters, the bytes it had to fit and, for the final group, the tail mark)
+// or the tail mark (its character position and value).
+//
+// AscEncodeStream and AscDecodeStream are the same two conversions over an
+// input that arrives in pieces: every way of cutting the input gives exactly
+// the output and the error of Full2Asc or Asc2Full on the whole of it. They
+// hold back at most the final group (3 bytes) or the final group and the tail
+// mark (5 characters).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include <morvik/sink.h>
 
 namespace morvik {
 
@@ -31,10 +42,10 @@ public:
     static std::string Full2Asc(std::string_view bytes);
     static std::string Asc2Full(std::string_view text);
 
-    // Streaming helpers: the digits of whole three-byte groups with no tail
-    // mark (bytes.size() must be a multiple of 3), and their inverse for text
-    // whose length is a multiple of 4. Full2Asc and Asc2Full of the whole
-    // equal these applied to consecutive pieces plus the final piece.
+    // The digits of whole three-byte groups with no tail mark (bytes.size()
+    // must be a multiple of 3), and their inverse for text whose length is a
+    // multiple of 4 (none of it the final group). A failing decode leaves `out`
+    // as it was; its error counts groups and characters from the start of `text`.
     static void AppendGroups(std::string_view bytes, std::string& out);
     static void AppendGroupsDecoded(std::string_view text, std::string& out);
 
@@ -59,6 +70,44 @@ private:
     static constexpr Numeral Num2Asc(std::uint32_t x) noexcept;
     // Value of a base-66 numeral; characters outside the alphabet count as 0.
     static constexpr std::uint32_t Asc2Num(std::string_view s) noexcept;
+};
+
+// Full2Asc over pieces. Finish ends the input (and writes the final group and
+// the tail mark); the stream then starts a new text, as it does after an
+// exception that `out` throws.
+class AscEncodeStream final {
+public:
+    void Update(std::string_view bytes, Sink& out);
+    void Finish(Sink& out);
+
+    void Update(std::string_view bytes, std::string& out) { AppendSink sink(out); Update(bytes, sink); }
+    void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
+
+private:
+    unsigned char last_[3] = {};  // the final group so far
+    std::size_t   held_    = 0;   // its bytes: 1..3 once any input came
+};
+
+// Asc2Full over pieces. Update fails as soon as a group that cannot be the
+// final one is too large (ErrorNumber::InvalidArgument); Finish decodes the
+// final group under the tail mark and fails as Asc2Full does. After Finish,
+// and after an exception (its own or one that `out` throws), the stream
+// starts a new text. Output of the groups
+// before a failing one may already have gone to `out`.
+class AscDecodeStream final {
+public:
+    void Update(std::string_view text, Sink& out);
+    void Finish(Sink& out);
+
+    void Update(std::string_view text, std::string& out) { AppendSink sink(out); Update(text, sink); }
+    void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
+
+private:
+    // A group is known not to be the final one once two more characters have
+    // come (one of the final group, and the tail mark).
+    char          pending_[5] = {};
+    std::size_t   held_       = 0;
+    std::uint64_t groups_     = 0;  // groups decoded so far
 };
 
 }  // namespace morvik

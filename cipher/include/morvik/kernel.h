@@ -2,25 +2,28 @@
 //
 // Several kernels give bit-identical results; the engine runs the widest one
 // the processor offers while enough blocks remain and finishes with narrower
-// ones. Tests and benchmarks can force one path: ForceKernel() in code, or the
-// environment variable MORVIK_KERNEL=scalar|sse2|avx2|avx512 read once at first use.
-// Forcing a kernel this machine or build lacks falls back to the best one
-// available.
+// ones. The processor alone decides which: the library reads no setting.
+// Tests, benchmarks and the tool's diagnostic option force one path with
+// ForceKernel(); forcing a kernel this machine or build lacks falls back to
+// the best one available.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace morvik {
 
 enum class Kernel { Auto, Scalar, SSE2, AVX2, AVX512 };  // AVX512: F, BW, VL and VBMI2
 
-const char* KernelName(Kernel kernel) noexcept;
-bool KernelAvailable(Kernel kernel) noexcept;     // Auto and Scalar: always
-std::vector<Kernel> AvailableKernels();           // Scalar first, widest last
-void ForceKernel(Kernel kernel) noexcept;         // Auto: choose by processor
-Kernel ActiveKernel() noexcept;                   // never Auto
+const char* KernelName(Kernel kernel) noexcept;                    // "auto", "scalar", "sse2", "avx2", "avx512"
+std::optional<Kernel> KernelNamed(std::string_view name) noexcept; // KernelName's inverse
+bool KernelAvailable(Kernel kernel) noexcept;                      // Auto and Scalar: always
+std::vector<Kernel> AvailableKernels();                            // Scalar first, widest last
+void ForceKernel(Kernel kernel) noexcept;                          // Auto: choose by processor
+Kernel ActiveKernel() noexcept;                                    // never Auto
 
 namespace detail {
 

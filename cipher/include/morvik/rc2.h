@@ -37,7 +37,15 @@
 //                    the three forms. A failing call never changes it.
 //
 // Before any key is set the expanded key is 128 zero bytes and encryption works
-// with it. A failing member changes nothing. Key material is wiped from memory
+// with it. A Decrypt error for a bad length carries the place of the incomplete
+// block in its position (morvik/error.h).
+//
+// EncryptStream and DecryptStream are Encrypt and Decrypt over a message that
+// arrives in pieces, for inputs of any size: every way of cutting the input
+// gives exactly the bytes and the error of the member on the whole of it (the
+// stream neither reads nor writes the object's Result). They hold back at most
+// one incomplete block and a count of bytes (the zeros at the end of the
+// plaintext so far; the spaces of a ciphertext that is still blank). A failing member changes nothing. Key material is wiped from memory
 // when it is replaced and when the object ends. One object serves one caller at
 // a time; separate objects share nothing writable.
 #pragma once
@@ -50,6 +58,7 @@
 
 #include <morvik/error.h>
 #include <morvik/kernel.h>
+#include <morvik/sink.h>
 
 namespace morvik {
 
@@ -119,6 +128,63 @@ private:
     std::string result_;                 // last result
     std::string key_;                    // key text
     std::int32_t effective_bits_ = 0;
+};
+
+// Encrypt over pieces: Finish fills the final block with zero bytes. The
+// stream then starts a new message, as it does after an exception (its
+// own or one that `out` throws). It uses the object's key as it is at each
+// call.
+class EncryptStream final {
+public:
+    explicit EncryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
+    ~EncryptStream();
+    EncryptStream(const EncryptStream&)            = delete;
+    EncryptStream& operator=(const EncryptStream&) = delete;
+
+    void Update(std::string_view plain, Sink& out);
+    void Finish(Sink& out);
+
+    void Update(std::string_view plain, std::string& out) { AppendSink sink(out); Update(plain, sink); }
+    void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
+
+private:
+    void Blocks(std::string_view plain, Sink& out);
+
+    const RC2&   rc2_;
+    std::uint8_t carry_[RC2::kBlockSize] = {};
+    std::size_t  held_ = 0;
+};
+
+// Decrypt over pieces: zero bytes of plaintext go out only once a byte that is
+// not zero follows them, and Finish drops those at the end. A ciphertext of
+// spaces only gives nothing; any other of a length that is not a multiple of
+// 8 fails in Finish with ErrorNumber::InvalidArgument. The stream then starts
+// a new message, as it does after an exception that `out` throws.
+class DecryptStream final {
+public:
+    explicit DecryptStream(const RC2& rc2) noexcept : rc2_(rc2) {}
+    ~DecryptStream() = default;
+    DecryptStream(const DecryptStream&)            = delete;
+    DecryptStream& operator=(const DecryptStream&) = delete;
+
+    void Update(std::string_view cipher, Sink& out);
+    void Finish(Sink& out);
+
+    void Update(std::string_view cipher, std::string& out) { AppendSink sink(out); Update(cipher, sink); }
+    void Finish(std::string& out) { AppendSink sink(out); Finish(sink); }
+
+private:
+    void Pieces(std::string_view cipher, Sink& out);
+    void Blocks(const std::uint8_t* in, std::size_t n, Sink& out);
+    void Emit(const std::uint8_t* plain, std::size_t n, Sink& out);
+
+    const RC2&    rc2_;
+    std::uint8_t  carry_[RC2::kBlockSize] = {};
+    std::size_t   held_   = 0;
+    bool          blank_  = true;  // nothing but spaces so far
+    std::uint64_t spaces_ = 0;     // how many, while blank_
+    std::uint64_t length_ = 0;     // ciphertext bytes so far
+    std::uint64_t zeros_  = 0;     // zero bytes of plaintext held back
 };
 
 }  // namespace morvik

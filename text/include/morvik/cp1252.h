@@ -6,7 +6,11 @@
 // code page of a Western Windows client where there is none.
 //
 // A character with no byte in the code page, and malformed UTF-8 or UTF-16,
-// fail with ErrorNumber::Overflow; nothing is ever replaced by '?'.
+// fail with ErrorNumber::Overflow; nothing is ever replaced by '?'. The error's
+// position (morvik/error.h) gives the byte offset of malformed UTF-8 (a
+// truncated or overlong sequence, a surrogate, a value beyond U+10FFFF), or
+// the 1-based position and the code point of a character with no byte (in
+// UTF-16 counted in code units; a surrogate, paired or not, has no byte).
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,8 @@ struct VecCase {
     std::vector<std::string> fields;
 };
 
-inline std::string DataPath(const std::string& name) { return std::string(MORVIK_TEST_DATA) + "/" + name; }
+// A file of tests/data.
+std::string DataPath(const std::string& name);
 
 inline std::vector<VecCase> ReadVec(const std::string& name) {
     std::ifstream in(DataPath(name));

@@ -1,0 +1,86 @@
+#include "options.h"
+
+#include <cstdio>
+#include <limits>
+
+#include <morvik/cp1252.h>
+#include <morvik/detail/wipe.h>
+#include <morvik/rc2.h>
+
+#include "failure.h"
+#include "stages.h"
+
+namespace morvik::cli {
+namespace {
+
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool HexDigit(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+int HexValue(char c) { return Digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+}  // namespace
+
+std::string Count(std::uint64_t n, const char* singular) {
+    return std::to_string(n) + " " + singular + (n == 1 ? "" : "s");
+}
+
+std::string Printable(std::string_view text) {
+    std::string s;
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            s += c;
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", b);
+            s += code;
+        }
+    }
+    return s;
+}
+
+std::int32_t EffectiveBits(std::string_view typed) {
+    const std::string range = ": the effective key length must be 0 to 1024";
+    std::string_view digits = typed;
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
+    bool decimal = !digits.empty();
+    for (char c : digits) decimal = decimal && Digit(c);
+    if (!decimal)
+        throw Failure(Exit::Key, "--bits '" + Printable(typed) + "' is not a decimal number" + range);
+    std::int64_t value = 0;
+    for (char c : digits) {
+        value = value * 10 + (c - '0');
+        if (value > RC2::kMaxEffectiveBits) throw Failure(Exit::Key, "--bits " + std::string(typed) + range);
+    }
+    if (negative) value = -value;
+    if (value < RC2::kMinEffectiveBits) throw Failure(Exit::Key, "--bits " + std::string(typed) + range);
+    return static_cast<std::int32_t>(value);
+}
+
+std::string StrictHexKey(std::string_view typed, const std::string& source) {
+    for (std::size_t i = 0; i < typed.size(); ++i) {
+        if (!HexDigit(typed[i]))
+            throw Failure(Exit::Key, source + ": character " + std::to_string(i + 1) + " (" + Describe(typed[i]) +
+                                         ") is not a hex digit; a key in hex is two digits 0-9, A-F or a-f per byte");
+    }
+    if (typed.size() % 2 != 0)
+        throw Failure(Exit::Key, source + ": " + Count(typed.size(), "hex digit") +
+                                     ", an odd number; a key in hex is two digits per byte");
+    std::string key;
+    key.reserve(typed.size() / 2);
+    for (std::size_t i = 0; i < typed.size(); i += 2)
+        key += static_cast<char>(HexValue(typed[i]) * 16 + HexValue(typed[i + 1]));
+    return key;
+}
+
+// The core's conversion says where the text went wrong, and wipes what it
+// had converted of a key.
+std::string TextArgument(std::string_view utf8, const std::string& option) {
+    try {
+        return cp1252::FromUtf8(utf8);
+    } catch (const Error& e) {
+        throw Explained(e, option);
+    }
+}
+
+}  // namespace morvik::cli
