@@ -11,11 +11,13 @@ arch=$1 prefix=$2 script=$3 last=$4
 shift 4
 
 "$here/../../cmake/wine.sh" "$arch" "$prefix" --check || exit $?
+status=0
 out=$("$here/../../cmake/wine.sh" "$arch" "$prefix" "${MORVIK_CSCRIPT:-cscript}" //nologo \
-      "Z:$(printf %s "$script" | tr / '\\')" "$@" 2>&1 | tr -d '\r') || true
+      "Z:$(printf %s "$script" | tr / '\\')" "$@" 2>&1) || status=$?
+out=$(printf '%s\n' "$out" | tr -d '\r')
 printf '%s\n' "$out"
 if printf '%s\n' "$out" | grep -q '^FAIL'; then exit 1; fi
 if [ "$(printf '%s\n' "$out" | sed '/^$/d' | tail -n 1)" != "$last" ]; then
-    echo "FAIL: the script did not reach its last line"
+    echo "FAIL: the script did not reach its last line (cscript exited $status)"
     exit 1
 fi

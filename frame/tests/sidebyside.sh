@@ -37,14 +37,26 @@ regsvr32_32='C:\windows\syswow64\regsvr32.exe'
 regsvr32_64='C:\windows\system32\regsvr32.exe'
 state32=absent state64=absent
 
+# One script host's check. Under load Wine's cscript now and then ends
+# without running the script at all; that alone (no line of the script's
+# own, so no FAIL of it either) earns one more run, reported as such.
+host() {
+    bits=$1 expected=$2
+    if [ "$bits" = 32 ]; then set -- env MORVIK_CSCRIPT='C:\windows\syswow64\cscript.exe'; else set -- env; fi
+    out=$("$@" "$here/cscript.sh" x64 "$prefix" "$here/sidebyside.vbs" "MORVIK SCRIPT END" "$expected" 2>&1) && return 0
+    printf '%s\n' "$out"
+    printf '%s\n' "$out" | grep -v '^FAIL: the script did not reach its last line' | grep -q . && return 1
+    echo "the $bits-bit script host ran nothing; once more"
+    "$@" "$here/cscript.sh" x64 "$prefix" "$here/sidebyside.vbs" "MORVIK SCRIPT END" "$expected"
+}
+
 # The four checks of a step at once (they only read), each into a file of its own.
 check_both() {
     dir=$(mktemp -d)
     show "$probe32" "$state32" >"$dir/probe32" 2>&1 & p1=$!
     show "$probe64" "$state64" >"$dir/probe64" 2>&1 & p2=$!
-    MORVIK_CSCRIPT='C:\windows\syswow64\cscript.exe' \
-        "$here/cscript.sh" x64 "$prefix" "$here/sidebyside.vbs" "MORVIK SCRIPT END" "$state32" >"$dir/host32" 2>&1 & p3=$!
-    "$here/cscript.sh" x64 "$prefix" "$here/sidebyside.vbs" "MORVIK SCRIPT END" "$state64" >"$dir/host64" 2>&1 & p4=$!
+    host 32 "$state32" >"$dir/host32" 2>&1 & p3=$!
+    host 64 "$state64" >"$dir/host64" 2>&1 & p4=$!
     failed=""
     wait $p1 || failed="$failed 32-bit client,"
     wait $p2 || failed="$failed 64-bit client,"
@@ -55,7 +67,7 @@ check_both() {
         rm -rf "$dir"
         fail "after$*:$failed expecting 32-bit $state32, 64-bit $state64"
     fi
-    grep -h 'as expected' "$dir/probe32" "$dir/probe64" || true
+    grep -h 'as expected\|once more' "$dir"/* || true
     rm -rf "$dir"
 }
 
