@@ -7,11 +7,16 @@
 # Exits 77, which CTest reports as skipped, where Wine cannot run the
 # architecture at all (such as 32-bit code on a kernel without it), unless
 # MORVIK_REQUIRE_WINE is set: then that is a failure.
+#
+# Wine gives each process the ANSI code page of the locale in LC_ALL (the
+# prefix's registry only records it), so MORVIK_WINE_LOCALE, such as
+# ja_JP.UTF-8 for code page 932, sets it for one program; by default
+# C.UTF-8 gives 1252. The locale need not be installed on the host.
 set -eu
 arch=$1 prefix=$2
 shift 2
 
-export WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=C.UTF-8
+export WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL="${MORVIK_WINE_LOCALE:-C.UTF-8}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY 2>/dev/null || true
 

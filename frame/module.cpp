@@ -1,5 +1,5 @@
-// The DLL plumbing: entry point, the four exports, the class object and the
-// registration of the server.
+// The DLL plumbing: entry point, the exports and the class object. The
+// registration they call is in registration.cpp.
 #include <initguid.h>  // the identifiers of morvik.h are defined in this file
 #include "module.h"
 
@@ -16,49 +16,6 @@ HINSTANCE g_module = nullptr;  // kept by DllMain; registration needs the path
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 std::atomic<long> g_factory_refs{0};  // held by clients, not the module's own
-
-#ifdef _WIN64
-constexpr SYSKIND kSysKind = SYS_WIN64;
-#else
-constexpr SYSKIND kSysKind = SYS_WIN32;
-#endif
-
-std::wstring ModulePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);  // truncated: long path
-    }
-}
-
-std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
-
-LSTATUS SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    HKEY handle;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                     nullptr, &handle, nullptr);
-    if (status != ERROR_SUCCESS) return status;
-    status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(handle);
-    return status;
-}
-
-LSTATUS DeleteTree(const std::wstring& key) {
-    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
-}
-
-std::wstring ClassKey() { return L"CLSID\\" + GuidText(CLSID_RC2); }
 
 // Locks and references come and go in pairs from well-behaved clients; an
 // extra unlock or release must not make a count negative and hold the module
@@ -108,6 +65,19 @@ ClassFactory g_factory;
 
 }  // namespace
 
+std::wstring ModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);  // truncated: long path
+    }
+}
+
 void ObjectCreated() noexcept { ++g_objects; }
 void ObjectDestroyed() noexcept { --g_objects; }
 
@@ -139,44 +109,18 @@ STDAPI DllCanUnloadNow() {
     return g_objects.load() == 0 && g_locks.load() == 0 && g_factory_refs.load() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() try {
-    std::wstring path = ModulePath();
-    if (path.empty()) return SELFREG_E_CLASS;
+STDAPI DllRegisterServer() { return Register(Scope::Machine); }
 
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
-    if (FAILED(hr)) return hr;
-    hr = RegisterTypeLib(library, path.data(), nullptr);
-    library->Release();
-    if (FAILED(hr)) return hr;
+STDAPI DllUnregisterServer() { return Unregister(Scope::Machine); }
 
-    const std::wstring cls = ClassKey();
-    const LSTATUS failures[] = {
-        SetValue(cls, nullptr, kProgId),
-        SetValue(cls + L"\\InprocServer32", nullptr, path),
-        SetValue(cls + L"\\InprocServer32", L"ThreadingModel", L"Apartment"),
-        SetValue(cls + L"\\ProgID", nullptr, kProgId),
-        SetValue(cls + L"\\TypeLib", nullptr, GuidText(LIBID_Morvik)),
-        SetValue(cls + L"\\VERSION", nullptr, L"1.1"),
-        SetValue(kProgId, nullptr, kProgId),
-        SetValue(std::wstring(kProgId) + L"\\Clsid", nullptr, GuidText(CLSID_RC2)),
-    };
-    for (const LSTATUS status : failures)
-        if (status != ERROR_SUCCESS) return SELFREG_E_CLASS;
-    return S_OK;
-} catch (...) {
-    return E_OUTOFMEMORY;
-}
-
-STDAPI DllUnregisterServer() try {
-    const bool classes_gone = DeleteTree(kProgId) == ERROR_SUCCESS && DeleteTree(ClassKey()) == ERROR_SUCCESS;
-    // A library that is not registered is as good as removed.
-    BSTR registered = nullptr;
-    bool library_gone = FAILED(QueryPathOfRegTypeLib(LIBID_Morvik, 1, 1, 0, &registered));
-    SysFreeString(registered);
-    if (!library_gone) library_gone = SUCCEEDED(UnRegisterTypeLib(LIBID_Morvik, 1, 1, 0, kSysKind));
-    if (!classes_gone) return SELFREG_E_CLASS;
-    return library_gone ? S_OK : SELFREG_E_TYPELIB;
-} catch (...) {
-    return E_OUTOFMEMORY;
+// regsvr32 /n /i:user registers for the current user only, and
+// regsvr32 /u /n /i:user takes that back; without a command line it is the
+// machine-wide registration, as regsvr32 /i pairs it with DllRegisterServer.
+STDAPI DllInstall(BOOL install, LPCWSTR command_line) {
+    Scope scope = Scope::Machine;
+    if (command_line && *command_line) {
+        if (CompareStringOrdinal(command_line, -1, L"user", -1, TRUE) != CSTR_EQUAL) return E_INVALIDARG;
+        scope = Scope::User;
+    }
+    return install ? Register(scope) : Unregister(scope);
 }

@@ -1,6 +1,7 @@
 // The RC2 automation object: its COM identity, late binding through IDispatch,
 // and the fifteen members of _RC2 as thin calls into morvik::RC2.
 #include "module.h"
+#include "code_page.h"
 
 #include <climits>
 #include <cstring>
@@ -42,51 +43,26 @@ Bstr AllocBstr(UINT length) {
 [[noreturn]] void Overflow() { throw Error(ErrorNumber::Overflow); }
 
 // A byte string from an automation string, one byte per character through the
-// ANSI code page. A character with no exact single-byte form fails with
+// ANSI code page's table. A character that stands for no byte fails with
 // Overflow instead of turning into '?' and silently changing a key or a
 // ciphertext.
 void ReadBytes(BSTR text, Bytes& out) {
+    const CodePage& page = CodePage::Ansi();
     const UINT n = SysStringLen(text);
     out.s.assign(n, '\0');
-    if (n == 0) return;
-    if (n > INT_MAX) Overflow();
-    const int size = static_cast<int>(n);
-    BOOL used_default = FALSE;
-    int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, size, out.s.data(), size,
-                                  nullptr, &used_default);
-    if (got == 0 && (GetLastError() == ERROR_INVALID_FLAGS || GetLastError() == ERROR_INVALID_PARAMETER)) {
-        // Code pages such as UTF-8 take neither the flag nor the default-char
-        // report; there the length and the round trip below decide.
-        used_default = FALSE;
-        got = WideCharToMultiByte(CP_ACP, 0, text, size, out.s.data(), size, nullptr, nullptr);
+    for (UINT i = 0; i < n; ++i) {
+        const int byte = page.Byte(text[i]);
+        if (byte < 0) Overflow();
+        out.s[i] = static_cast<char>(byte);
     }
-    if (got != size || used_default) Overflow();
-
-    // Some code pages map several characters to one byte; only an exact
-    // round trip proves that the byte stands for this character.
-    std::wstring back(n, L'\0');
-    const int back_got = MultiByteToWideChar(CP_ACP, 0, out.s.data(), size, back.data(), size);
-    const bool exact = back_got == size && std::wmemcmp(back.data(), text, n) == 0;
-    detail::Wipe(back.data(), back.size() * sizeof(wchar_t));
-    if (!exact) Overflow();
 }
 
 // An automation string from a byte string, one character per byte.
 Bstr WriteBytes(std::string_view bytes) {
     if (bytes.size() > INT_MAX) throw std::bad_alloc();
-    const int size = static_cast<int>(bytes.size());
-    Bstr out = AllocBstr(static_cast<UINT>(size));
-    if (size == 0) return out;
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, out.get(), size) == size)
-        return out;
-    // A double-byte code page joins lead and trail bytes; keep one character
-    // per byte, and let a byte with no character of its own keep its value.
-    for (int i = 0; i < size; ++i) {
-        wchar_t c;
-        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, &bytes[static_cast<std::size_t>(i)], 1, &c, 1) != 1)
-            c = static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
-        out.get()[i] = c;
-    }
+    const CodePage& page = CodePage::Ansi();
+    Bstr out = AllocBstr(static_cast<UINT>(bytes.size()));
+    for (std::size_t i = 0; i < bytes.size(); ++i) out.get()[i] = page.Char(static_cast<std::uint8_t>(bytes[i]));
     return out;
 }
 
@@ -106,13 +82,12 @@ Bstr WriteText(std::string_view ascii) {
     return out;
 }
 
-// The caller's string with `extra` zero characters appended (the zero byte is
-// the zero character in every code page).
+// The caller's string with the characters of `extra` zero bytes appended.
 Bstr ZeroFilled(BSTR text, std::size_t extra) {
     const UINT n = SysStringLen(text);
     Bstr out = AllocBstr(static_cast<UINT>(n + extra));
     if (n) std::wmemcpy(out.get(), text, n);
-    std::wmemset(out.get() + n, L'\0', extra);
+    std::wmemset(out.get() + n, CodePage::Ansi().Char(0), extra);
     return out;
 }
 
@@ -402,12 +377,80 @@ void ClearWiped(VARIANT& v) noexcept {
     VariantClear(&v);
 }
 
+// ---- Arguments as late-bound callers build them ---------------------------------
+
+// The size of the value that a by-reference argument of base type `vt` points
+// at, or 0 where the standard coercions have nothing to read.
+std::size_t ReferencedSize(VARTYPE vt) noexcept {
+    switch (vt) {
+    case VT_I1: case VT_UI1:
+        return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL:
+        return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
+        return 4;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE:
+        return 8;
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN:
+        return sizeof(void*);
+    case VT_DECIMAL:
+        return sizeof(DECIMAL);
+    default:
+        return 0;
+    }
+}
+
+// A by-value view of an argument, owning nothing, that the standard coercions
+// can read without following a pointer: every reference is checked and
+// followed here instead. Caller-built arguments reach neither VariantCopyInd
+// nor VariantChangeType with a null reference, a type they do not know, a
+// reference to a reference, an array other than a byte vector, or a record
+// (whose copy they would release once too often).
+HRESULT View(const VARIANTARG& arg, VARIANT& view, bool inner = false) noexcept {
+    std::memset(&view, 0, sizeof view);
+    const VARTYPE vt = V_VT(&arg);
+    if (vt == (VT_BYREF | VT_VARIANT)) {
+        if (inner) return DISP_E_TYPEMISMATCH;
+        if (!V_VARIANTREF(&arg)) return E_POINTER;
+        return View(*V_VARIANTREF(&arg), view, true);
+    }
+    if ((vt & ~VT_BYREF) == (VT_ARRAY | VT_UI1)) {
+        // A byte array becomes a string of its bytes: scripts hand over
+        // binary data that way.
+        if ((vt & VT_BYREF) && !V_ARRAYREF(&arg)) return E_POINTER;
+        SAFEARRAY* array = vt & VT_BYREF ? *V_ARRAYREF(&arg) : V_ARRAY(&arg);
+        if (!array) return E_POINTER;
+        if (array->cDims != 1 || array->cbElements != 1 || (array->rgsabound[0].cElements && !array->pvData))
+            return DISP_E_TYPEMISMATCH;
+        V_VT(&view) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&view) = array;
+        return S_OK;
+    }
+    if (vt & VT_BYREF) {
+        const VARTYPE base = vt & ~VT_BYREF;
+        const std::size_t size = ReferencedSize(base);
+        if (size == 0) return DISP_E_TYPEMISMATCH;
+        if (!V_BYREF(&arg)) return E_POINTER;
+        if (base == VT_DECIMAL) V_DECIMAL(&view) = *V_DECIMALREF(&arg);  // fills the whole variant
+        else std::memcpy(&V_UI1(&view), V_BYREF(&arg), size);
+        V_VT(&view) = base;
+    } else if (vt == VT_EMPTY || vt == VT_NULL || ReferencedSize(vt) != 0) {
+        std::memcpy(&view, &arg, sizeof view);
+    } else {
+        return DISP_E_TYPEMISMATCH;
+    }
+    if ((V_VT(&view) == VT_DISPATCH || V_VT(&view) == VT_UNKNOWN) && !V_UNKNOWN(&view)) return DISP_E_TYPEMISMATCH;
+    if (V_VT(&view) == VT_ERROR && V_ERROR(&view) == DISP_E_PARAMNOTFOUND) return DISP_E_PARAMNOTOPTIONAL;
+    return S_OK;
+}
+
 // One argument as a value of the wanted type, by the standard coercions.
-HRESULT Coerce(VARIANTARG* arg, VARTYPE type, VARIANT& value) noexcept {
+HRESULT Coerce(const VARIANTARG& arg, VARTYPE type, VARIANT& value) noexcept {
     VariantInit(&value);
-    if (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND) return DISP_E_PARAMNOTOPTIONAL;
-    HRESULT hr = VariantCopyInd(&value, arg);
-    if (SUCCEEDED(hr)) hr = VariantChangeType(&value, &value, 0, type);
+    VARIANT view;
+    HRESULT hr = View(arg, view);
+    if (FAILED(hr)) return hr;
+    hr = VariantChangeType(&value, &view, 0, type);
     if (FAILED(hr)) {
         ClearWiped(value);
         return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
@@ -432,7 +475,7 @@ HRESULT CallMethod(_RC2* self, const Member& m, VARIANTARG* arg, BSTR* result, U
         if (BSTR* own = CallerString(arg)) return (self->*m.method)(own, result);
     }
     VARIANT value;
-    if (const HRESULT hr = Coerce(arg, VT_BSTR, value); FAILED(hr)) {
+    if (const HRESULT hr = Coerce(*arg, VT_BSTR, value); FAILED(hr)) {
         if (arg_error) *arg_error = 0;
         return hr;
     }
@@ -453,7 +496,7 @@ HRESULT PutProperty(_RC2* self, const Member& m, VARIANTARG* arg, UINT* arg_erro
     // A property let reads its value and never writes back, so it always
     // works on a copy.
     VARIANT value;
-    const HRESULT coerced = Coerce(arg, m.put_long ? VT_I4 : VT_BSTR, value);
+    const HRESULT coerced = Coerce(*arg, m.put_long ? VT_I4 : VT_BSTR, value);
     if (FAILED(coerced)) {
         if (arg_error) *arg_error = 0;
         return coerced;
@@ -504,7 +547,12 @@ HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* 
         return E_INVALIDARG;
     const Member* m = FindMember(id);
     if (!m) return DISP_E_MEMBERNOTFOUND;
-    if (result) VariantInit(result);
+    // Named arguments come first in rgvarg; the one that is not a parameter
+    // of the member is the one to report.
+    const auto unknown_named = [&] {
+        if (arg_error) *arg_error = 0;
+        return DISP_E_PARAMNOTFOUND;
+    };
 
     _RC2* self = this;
     HRESULT hr;
@@ -513,23 +561,22 @@ HRESULT RC2Object::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* 
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         if (!(flags & DISPATCH_PROPERTYPUT) || !(m->put_long || m->put_text)) return DISP_E_MEMBERNOTFOUND;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-        if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
-            return DISP_E_PARAMNOTFOUND;
+        if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) return unknown_named();
         hr = PutProperty(self, *m, &params->rgvarg[0], arg_error);
         result = nullptr;
     } else if (m->method) {
         if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-        if (params->cNamedArgs > 1 || (params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] != 0))
-            return DISP_E_PARAMNOTFOUND;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+        if (params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] != 0) return unknown_named();
         hr = CallMethod(self, *m, &params->rgvarg[0], &text, arg_error);
     } else {
         if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
-        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
         if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
         hr = m->get_long ? (self->*m->get_long)(&number) : (self->*m->get_text)(&text);
     }
 
+    // Written last: a caller may have pointed it at its own argument.
+    if (result) VariantInit(result);
     if (FAILED(hr)) {
         FreeWiped(text);
         if (HRESULT_FACILITY(hr) != FACILITY_CONTROL || !exception) return hr;

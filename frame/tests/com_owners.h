@@ -34,6 +34,13 @@ public:
     Ptr(Ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
     Ptr(const Ptr&) = delete;
     Ptr& operator=(const Ptr&) = delete;
+    Ptr& operator=(Ptr&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
     ~Ptr() { if (p_) p_->Release(); }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
