@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -88,9 +89,34 @@ py::bytes ToBytes(std::string_view s) {
     return py::reinterpret_steal<py::bytes>(b);
 }
 
-// A copy of an input that a member may write back into (Encrypt fills it).
+// A bytes object that a member writes into, made with the GIL held and
+// filled without it: no other reference to it exists until Take.
+class NewBytes {
+public:
+    explicit NewBytes(std::size_t n) : bytes_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n))) {
+        if (!bytes_) throw py::error_already_set();
+        if (n >= kReleaseFrom) morvik::detail::AdviseHugePages(data(), n);
+    }
+    ~NewBytes() { Py_XDECREF(bytes_); }
+    NewBytes(const NewBytes&)            = delete;
+    NewBytes& operator=(const NewBytes&) = delete;
+
+    char* data() const noexcept { return PyBytes_AS_STRING(bytes_); }
+    std::size_t size() const noexcept { return static_cast<std::size_t>(PyBytes_GET_SIZE(bytes_)); }
+
+    // The object, cut to its first `n` bytes.
+    py::bytes Take(std::size_t n) {
+        if (n != size() && _PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(n)) != 0) throw py::error_already_set();
+        return py::reinterpret_steal<py::bytes>(std::exchange(bytes_, nullptr));
+    }
+
+private:
+    PyObject* bytes_;
+};
+
+// A copy of an input that a member may write back into (EncryptAsc fills it).
 std::string Copy(std::string_view in) {
-    std::string s = morvik::detail::Reserved(in.size() + RC2::kBlockSize);
+    std::string s = morvik::detail::Reserved(RC2::FilledSize(in.size()));
     s.append(in);
     return s;
 }
@@ -385,16 +411,16 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("encrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
-                // The ciphertext is no secret; the plaintext's copy is.
-                return ToBytes(self.Run(in.view().size(), [&](RC2& r) {
-                    Secret text{Copy(in.view())};
-                    return r.Encrypt(text.s);
-                }));
+                NewBytes out(RC2::FilledSize(in.view().size()));
+                self.Run(in.view().size(), [&](RC2& r) { r.EncryptTo(in.view(), out.data()); });
+                return out.Take(out.size());
             }, py::arg("data"), "Returns the ciphertext of `data`; the text encrypted is zero_fill(data).")
         .def("decrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
-                return ToBytes(Secret{self.Run(in.view().size(), [&](RC2& r) { return r.Decrypt(in.view()); })}.s);
+                NewBytes out(in.view().size());
+                const std::size_t kept = self.Run(in.view().size(), [&](RC2& r) { return r.DecryptTo(in.view(), out.data()); });
+                return out.Take(kept);
             }, py::arg("data"), "Returns the plaintext, without zero bytes at its end.")
         .def("encrypt_hex",
             [](PyRC2& self, py::object text) {
@@ -437,7 +463,7 @@ every zero byte at the end. Errors raise morvik.Error.)")
     m.def("zero_fill", [](py::object data) {
         Bytes in(data);
         Secret filled{std::string(in.view())};
-        filled.s.resize((filled.s.size() + RC2::kBlockSize - 1) / RC2::kBlockSize * RC2::kBlockSize, '\0');
+        filled.s.resize(RC2::FilledSize(filled.s.size()), '\0');
         return ToBytes(filled.s);
     }, py::arg("data"), "`data` followed by zero bytes up to a whole block: the text that encrypt works on.");
     m.def("hex_write", [](py::object data) { return ToStr(Secret{morvik::hex::Write(Bytes(data).view())}.s); },

@@ -217,6 +217,24 @@ def test_differential_against_pycryptodome():
         assert ours.decrypt(peer.encrypt(blocks)) == stripped(blocks)
 
 
+@pytest.mark.parametrize("size", [0, 1, 7, 9, 16383, 16384, 16392, 65535, 65536, 65545, (1 << 20) + 3])
+def test_sizes_across_pieces_and_the_gil_threshold(size):
+    """The bytes are written in place around the core's pieces and, from
+    64 KiB on, without the GIL; zeros at the end shrink the plaintext."""
+    rng = random.Random(size)
+    key = rng.randbytes(16)
+    text = rng.randbytes(size)
+    if size > 40:
+        text = text[:-30] + b"\0" * 30
+    peer = ARC2.new(key, ARC2.MODE_ECB, effective_keylen=128)
+    r = new(key, 128)
+    ct = r.encrypt(bytearray(text))
+    assert ct == peer.encrypt(morvik.zero_fill(text)) == r.result
+    assert r.decrypt(memoryview(ct)) == stripped(text) == r.result
+    blank = b" " * size
+    assert r.decrypt(blank) == b"" and r.result == stripped(text)
+
+
 # --- file helpers ----------------------------------------------------------
 
 PIECE = 1 << 20
