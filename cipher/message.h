@@ -11,11 +11,6 @@
 
 namespace morvik::detail {
 
-// A text is encrypted with its final block filled with zero bytes to this length.
-constexpr std::size_t FilledSize(std::size_t n) noexcept {
-    return (n + RC2::kBlockSize - 1) / RC2::kBlockSize * RC2::kBlockSize;
-}
-
 // A ciphertext of spaces only, or of nothing, decrypts to nothing.
 inline bool SpacesOnly(std::string_view text) noexcept {
     return text.find_first_not_of(' ') == std::string_view::npos;

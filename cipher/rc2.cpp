@@ -112,7 +112,7 @@ void RC2::DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t b
 
 namespace {
 
-void FillToWholeBlocks(std::string& text) { text.append(detail::FilledSize(text.size()) - text.size(), '\0'); }
+void FillToWholeBlocks(std::string& text) { text.append(RC2::FilledSize(text.size()) - text.size(), '\0'); }
 
 constexpr std::size_t kPrefetchFrom = std::size_t{1} << 20;
 
@@ -121,46 +121,88 @@ bool Overlap(std::string_view a, const std::string& b) noexcept {
     return before(a.data(), b.data() + b.capacity()) && before(b.data(), a.data() + a.size());
 }
 
+// result_'s new buffer, when the old one is too small for `n` bytes.
+std::string Spare(const std::string& result, std::size_t n) {
+    return result.capacity() < n ? detail::Reserved(n) : std::string();
+}
+
 }  // namespace
 
-void RC2::Transform(bool encrypting, std::string_view in, std::string& spare, std::string* copy) noexcept {
-    if (result_.capacity() < in.size()) result_.swap(spare);
+void RC2::Transform(bool encrypting, std::string_view in, std::string& spare, Copy copy) noexcept {
+    const std::size_t size = encrypting ? FilledSize(in.size()) : in.size();
+    if (result_.capacity() < size) {
+        // The old buffer may hold a plaintext.
+        result_.swap(spare);
+        detail::Wipe(spare);
+    }
     result_.clear();
     alignas(64) std::uint8_t piece[detail::kPiece];
-    for (std::size_t at = 0; at < in.size(); at += detail::kPiece) {
-        const std::size_t n   = std::min(detail::kPiece, in.size() - at);
-        const auto*       src = reinterpret_cast<const std::uint8_t*>(in.data() + at);
+    for (std::size_t at = 0; at < size; at += detail::kPiece) {
+        const std::size_t n    = std::min(detail::kPiece, size - at);
+        const std::size_t have = std::min(n, in.size() - at);
+        const auto*       src  = reinterpret_cast<const std::uint8_t*>(in.data() + at);
         // Outputs far larger than the caches: ask for the lines this piece
         // will fill while the cipher works, rather than when the copy into
-        // them stalls on each one (a tenth off a 64 MiB message here).
-        if (in.size() >= kPrefetchFrom) {
+        // them stalls on each one (a tenth off a 64 MiB message here). The
+        // cipher writes into a caller's storage itself, and needs no such help.
+        if (size >= kPrefetchFrom) {
             for (std::size_t line = 0; line < n; line += 64) {
                 detail::PrefetchForWrite(result_.data() + at + line);
-                if (copy) detail::PrefetchForWrite(copy->data() + at + line);
+                if (copy.appended) detail::PrefetchForWrite(copy.appended->data() + at + line);
             }
         }
+        if (have < n) {
+            // The final block, filled (only when encrypting).
+            std::memcpy(piece, src, have);
+            std::memset(piece + have, 0, n - have);
+            src = piece;
+        }
+        // Storage of the caller's takes the cipher's output directly: the
+        // piece is still in the cache for the last result's copy.
+        auto* dst = copy.to ? reinterpret_cast<std::uint8_t*>(copy.to + at) : piece;
         if (encrypting)
-            EncryptBlocks(src, piece, n / kBlockSize);
+            EncryptBlocks(src, dst, n / kBlockSize);
         else
-            DecryptBlocks(src, piece, n / kBlockSize);
-        result_.append(reinterpret_cast<const char*>(piece), n);
-        if (copy) copy->append(reinterpret_cast<const char*>(piece), n);
+            DecryptBlocks(src, dst, n / kBlockSize);
+        result_.append(reinterpret_cast<const char*>(dst), n);
+        if (copy.appended) copy.appended->append(reinterpret_cast<const char*>(dst), n);
     }
-    detail::Wipe(piece, std::min(in.size(), detail::kPiece));
+    detail::Wipe(piece, std::min(size, detail::kPiece));
 }
 
 void RC2::EncryptIntoResult(std::string& sText) {
     FillToWholeBlocks(sText);
-    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
-    Transform(true, sText, spare, nullptr);
+    std::string spare = Spare(result_, sText.size());
+    Transform(true, sText, spare, {});
 }
 
 std::string RC2::Encrypt(std::string& sText) {
     FillToWholeBlocks(sText);
     std::string out   = detail::Reserved(sText.size());
-    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
-    Transform(true, sText, spare, &out);
+    std::string spare = Spare(result_, sText.size());
+    Transform(true, sText, spare, {&out, nullptr});
     return out;
+}
+
+void RC2::EncryptTo(std::string_view sText, char* out) {
+    // The last result is rewritten from its start while the input is read,
+    // so a view of it is copied first (a plaintext: wiped after).
+    if (Overlap(sText, result_)) {
+        std::string text(sText);
+        EncryptTo(text, out);
+        detail::Wipe(text);
+        return;
+    }
+    std::string spare = Spare(result_, FilledSize(sText.size()));
+    Transform(true, sText, spare, {nullptr, out});
+}
+
+std::size_t RC2::DecryptBlocksToResult(std::string_view sText, Copy copy) {
+    std::string spare = Spare(result_, sText.size());
+    Transform(false, sText, spare, copy);
+    const std::size_t keep = sText.size() - detail::ZerosAtEnd(result_);
+    result_.resize(keep);
+    return keep;
 }
 
 std::string RC2::Decrypt(std::string_view sText) {
@@ -169,14 +211,16 @@ std::string RC2::Decrypt(std::string_view sText) {
     // The last result is rewritten from its start while the input is read, so
     // a view of it is copied first.
     if (Overlap(sText, result_)) return Decrypt(std::string(sText));
-
-    std::string out   = detail::Reserved(sText.size());
-    std::string spare = result_.capacity() < sText.size() ? detail::Reserved(sText.size()) : std::string();
-    Transform(false, sText, spare, &out);
-    const std::size_t keep = out.size() - detail::ZerosAtEnd(out);
-    out.resize(keep);
-    result_.resize(keep);
+    std::string out = detail::Reserved(sText.size());
+    out.resize(DecryptBlocksToResult(sText, {&out, nullptr}));
     return out;
+}
+
+std::size_t RC2::DecryptTo(std::string_view sText, char* out) {
+    if (detail::SpacesOnly(sText)) return 0;
+    if (sText.size() % kBlockSize != 0) detail::IncompleteBlock(sText.size());
+    if (Overlap(sText, result_)) return DecryptTo(std::string(sText), out);
+    return DecryptBlocksToResult(sText, {nullptr, out});
 }
 
 std::string RC2::EncryptHex(std::string_view sHex) {

@@ -84,7 +84,7 @@ void EncryptStream::Blocks(std::string_view plain, Sink& out) {
 
 void EncryptStream::Finish(Sink& out) {
     if (held_ == 0) return;
-    const std::size_t filled = detail::FilledSize(held_);
+    const std::size_t filled = RC2::FilledSize(held_);
     std::memset(carry_ + held_, 0, filled - held_);
     std::uint8_t block[kBlock];
     rc2_.EncryptBlocks(carry_, block, filled / kBlock);

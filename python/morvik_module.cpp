@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -88,9 +89,34 @@ py::bytes ToBytes(std::string_view s) {
     return py::reinterpret_steal<py::bytes>(b);
 }
 
-// A copy of an input that a member may write back into (Encrypt fills it).
+// A bytes object that a member writes into, made with the GIL held and
+// filled without it: no other reference to it exists until Take.
+class NewBytes {
+public:
+    explicit NewBytes(std::size_t n) : bytes_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n))) {
+        if (!bytes_) throw py::error_already_set();
+        if (n >= kReleaseFrom) morvik::detail::AdviseHugePages(data(), n);
+    }
+    ~NewBytes() { Py_XDECREF(bytes_); }
+    NewBytes(const NewBytes&)            = delete;
+    NewBytes& operator=(const NewBytes&) = delete;
+
+    char* data() const noexcept { return PyBytes_AS_STRING(bytes_); }
+    std::size_t size() const noexcept { return static_cast<std::size_t>(PyBytes_GET_SIZE(bytes_)); }
+
+    // The object, cut to its first `n` bytes.
+    py::bytes Take(std::size_t n) {
+        if (n != size() && _PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(n)) != 0) throw py::error_already_set();
+        return py::reinterpret_steal<py::bytes>(std::exchange(bytes_, nullptr));
+    }
+
+private:
+    PyObject* bytes_;
+};
+
+// A copy of an input that a member may write back into (EncryptAsc fills it).
 std::string Copy(std::string_view in) {
-    std::string s = morvik::detail::Reserved(in.size() + RC2::kBlockSize);
+    std::string s = morvik::detail::Reserved(RC2::FilledSize(in.size()));
     s.append(in);
     return s;
 }
@@ -129,16 +155,23 @@ private:
     std::mutex mutex_;
 };
 
-// --- File helpers: ECB through the bulk engine, a piece at a time, with the
-// object's rules for messages: the final block filled with zero bytes, every
-// zero byte at the end of a plaintext removed, a ciphertext of spaces only
-// decrypting to nothing and any other length that is not whole blocks
-// refused with error 5. Memory stays bounded: decryption holds back only the
-// last block that is not all zeros and a count of the zero blocks after it.
-// They do not change Result. The output appears whole or not at all: it is
+// --- File helpers: the core's streams between two files, a piece at a time,
+// so memory stays bounded whatever the size; every rule (filling, removing
+// zeros, blank ciphertexts, the text forms and their errors) is the
+// streams', which give exactly what the members give on the whole file. They
+// do not change Result. The output appears whole or not at all: it is
 // written beside the destination and renamed over it only on success.
 
 constexpr std::size_t kFilePiece = 1 << 20;
+
+enum class Form { Raw, Hex, Asc };
+
+Form FormOf(const std::string& name) {
+    if (name == "raw") return Form::Raw;
+    if (name == "hex") return Form::Hex;
+    if (name == "asc") return Form::Asc;
+    throw py::value_error("form must be 'raw', 'hex' or 'asc', not '" + name + "'");
+}
 
 std::string Path(py::handle p) {
     py::bytes encoded = py::module_::import("os").attr("fsencode")(p);
@@ -159,7 +192,7 @@ struct FileError {
 };
 
 // The output file under construction, renamed over `path` at Commit.
-class Output {
+class Output final : public morvik::Sink {
 public:
     explicit Output(std::string path) : path_(std::move(path)) {
         temp_ = path_ + ".morvik-XXXXXX";
@@ -173,22 +206,17 @@ public:
             throw FileError{e, path_};
         }
     }
-    ~Output() {
+    ~Output() override {
         if (!committed_) {
             if (file_.f) std::fclose(file_.f);
             file_.f = nullptr;
             std::remove(temp_.c_str());
         }
     }
-    void Write(const std::uint8_t* p, std::size_t n) {
-        if (n && std::fwrite(p, 1, n, file_.f) != n) throw FileError{errno, path_};
-        written_ += n;
-    }
-    // Throws away what was written: the output is empty after all.
-    void Truncate() {
-        if (std::fflush(file_.f) != 0 || ftruncate(fileno(file_.f), 0) != 0 || std::fseek(file_.f, 0, SEEK_SET) != 0)
+    void Write(std::string_view bytes) override {
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_.f) != bytes.size())
             throw FileError{errno, path_};
-        written_ = 0;
+        written_ += bytes.size();
     }
     std::uint64_t Commit() {
         const int closed = std::fclose(file_.f);
@@ -206,109 +234,110 @@ private:
     bool committed_ = false;
 };
 
-// Reads the next piece; 0 at the end.
-std::size_t ReadPiece(File& in, const std::string& path, std::uint8_t* buf, std::size_t n) {
-    const std::size_t got = std::fread(buf, 1, n, in.f);
-    if (got < n && std::ferror(in.f)) throw FileError{errno, path};
-    return got;
-}
+// One core stream as a sink, handing its output on to `next`.
+template <class Stream>
+class Stage final : public morvik::Sink {
+public:
+    template <class... Args>
+    explicit Stage(morvik::Sink& next, const Args&... args) : stream_(args...), next_(next) {}
+    void Write(std::string_view bytes) override { stream_.Update(bytes, next_); }
+    void Finish() { stream_.Finish(next_); }
 
-File OpenInput(const std::string& path) {
+private:
+    Stream stream_;
+    morvik::Sink& next_;
+};
+
+// Feeds the file at `path` to `first` a piece at a time; `finish` ends each
+// stage in order once the input has ended.
+template <class Finish>
+void Pump(const std::string& path, morvik::Sink& first, Finish finish) {
     File in;
     in.f = std::fopen(path.c_str(), "rb");
     if (!in.f) throw FileError{errno, path};
-    return in;
-}
-
-std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst) {
-    File in = OpenInput(src);
-    Output out(dst);
-    std::vector<std::uint8_t> buf(kFilePiece);
+    std::vector<char> buf(kFilePiece);
+    struct Wiped {
+        std::vector<char>& b;
+        ~Wiped() { morvik::detail::Wipe(b.data(), b.size()); }
+    } wiped{buf};  // a plaintext, when encrypting
     for (;;) {
-        std::size_t got = 0;
-        // Fill the piece completely unless the input ends, so that only the
-        // last piece can hold a partial block.
-        while (got < buf.size()) {
-            const std::size_t n = ReadPiece(in, src, buf.data() + got, buf.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
+        const std::size_t got = std::fread(buf.data(), 1, buf.size(), in.f);
+        if (got < buf.size() && std::ferror(in.f)) throw FileError{errno, path};
         if (got == 0) break;
-        const std::size_t filled = (got + RC2::kBlockSize - 1) / RC2::kBlockSize * RC2::kBlockSize;
-        std::memset(buf.data() + got, 0, filled - got);
-        rc2.EncryptBlocks(buf.data(), buf.data(), filled / RC2::kBlockSize);
-        out.Write(buf.data(), filled);
-        if (got < buf.size()) break;
+        first.Write(std::string_view(buf.data(), got));
     }
-    morvik::detail::Wipe(buf.data(), buf.size());
+    finish();
+}
+
+std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form) {
+    Output out(dst);
+    switch (form) {
+        case Form::Raw: {
+            Stage<morvik::EncryptStream> cipher(out, rc2);
+            Pump(src, cipher, [&] { cipher.Finish(); });
+            break;
+        }
+        case Form::Hex: {
+            Stage<morvik::hex::WriteStream> text(out);
+            Stage<morvik::EncryptStream> cipher(text, rc2);
+            Pump(src, cipher, [&] { cipher.Finish(), text.Finish(); });
+            break;
+        }
+        case Form::Asc: {
+            Stage<morvik::AscEncodeStream> text(out);
+            Stage<morvik::EncryptStream> cipher(text, rc2);
+            Pump(src, cipher, [&] { cipher.Finish(), text.Finish(); });
+            break;
+        }
+    }
     return out.Commit();
 }
 
-struct LengthError {
-    std::uint64_t size;
-};
-
-std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst) {
-    File in = OpenInput(src);
+std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form) {
     Output out(dst);
-    std::vector<std::uint8_t> buf(kFilePiece);
-    std::uint8_t held[RC2::kBlockSize];
-    bool holding = false;
-    std::uint64_t zero_blocks = 0, size = 0;
-    bool blank = true;
-    static const std::uint8_t zeros[RC2::kBlockSize] = {};
-    for (;;) {
-        std::size_t got = 0;
-        while (got < buf.size()) {
-            const std::size_t n = ReadPiece(in, src, buf.data() + got, buf.size() - got);
-            if (n == 0) break;
-            got += n;
+    Stage<morvik::DecryptStream> cipher(out, rc2);
+    switch (form) {
+        case Form::Raw: Pump(src, cipher, [&] { cipher.Finish(); }); break;
+        case Form::Hex: {
+            Stage<morvik::hex::ReadStream> text(cipher);
+            Pump(src, text, [&] { text.Finish(), cipher.Finish(); });
+            break;
         }
-        size += got;
-        if (blank) blank = std::all_of(buf.data(), buf.data() + got, [](std::uint8_t b) { return b == ' '; });
-        const std::size_t blocks = got / RC2::kBlockSize;
-        if (got % RC2::kBlockSize != 0) {
-            if (!blank || got == buf.size()) throw LengthError{size};
-            // Blank so far with a partial block: blank to the end, or an error.
-            if (std::fgetc(in.f) != EOF || !std::all_of(buf.data(), buf.data() + got, [](std::uint8_t b) { return b == ' '; }))
-                throw LengthError{size};
-            out.Truncate();
-            return out.Commit();
+        case Form::Asc: {
+            Stage<morvik::AscDecodeStream> text(cipher);
+            Pump(src, text, [&] { text.Finish(), cipher.Finish(); });
+            break;
         }
-        rc2.DecryptBlocks(buf.data(), buf.data(), blocks);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            const std::uint8_t* block = buf.data() + b * RC2::kBlockSize;
-            if (std::memcmp(block, zeros, RC2::kBlockSize) == 0) {
-                ++zero_blocks;
-                continue;
-            }
-            if (holding) out.Write(held, RC2::kBlockSize);
-            for (; zero_blocks > 0; --zero_blocks) out.Write(zeros, RC2::kBlockSize);
-            std::memcpy(held, block, RC2::kBlockSize);
-            holding = true;
-        }
-        if (got < buf.size()) break;
     }
-    morvik::detail::Wipe(buf.data(), buf.size());
-    if (blank) {
-        out.Truncate();
-    } else if (holding) {
-        std::size_t keep = RC2::kBlockSize;
-        while (held[keep - 1] == 0) --keep;
-        out.Write(held, keep);
-    }
-    morvik::detail::Wipe(held, sizeof held);
     return out.Commit();
+}
+
+// Where in the file a stream's error was found, from the error's position.
+std::string Where(const std::string& path, const morvik::ErrorPosition& at) {
+    using Kind = morvik::ErrorPosition::Kind;
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    switch (at.kind) {
+        case Kind::IncompleteBlock:
+            return path + ": the ciphertext is " + n(at.offset + at.size) + " bytes, not a whole number of " +
+                   "8-byte blocks (the block at byte offset " + n(at.offset) + " has " + n(at.size) + ")";
+        case Kind::Group:
+            return path + ": armour group " + n(at.group) + " (characters " + n(at.character) + " to " +
+                   n(at.character + at.size - 1) + ") is too large for " + n(at.bytes) + " bytes";
+        case Kind::TailMark:
+            return path + ": the tail mark (character " + n(at.character) + ") has the value " + n(at.value) +
+                   "; it must be 0 to 4";
+        default: return path;
+    }
 }
 
 template <class F>
-std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, F f) {
+std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, F f) {
+    const Form chosen = FormOf(form);
     const std::string in = Path(src), out = Path(dst);
     try {
-        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out); });
-    } catch (const LengthError& e) {
-        Raise(morvik::Error(morvik::ErrorNumber::InvalidArgument),
-              in + ": " + std::to_string(e.size) + " bytes, not a whole number of 8-byte blocks");
+        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen); });
+    } catch (const morvik::Error& e) {
+        Raise(e, Where(in, e.position()));
     } catch (const FileError& e) {
         errno = e.error;
         PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
@@ -385,16 +414,16 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("encrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
-                // The ciphertext is no secret; the plaintext's copy is.
-                return ToBytes(self.Run(in.view().size(), [&](RC2& r) {
-                    Secret text{Copy(in.view())};
-                    return r.Encrypt(text.s);
-                }));
+                NewBytes out(RC2::FilledSize(in.view().size()));
+                self.Run(in.view().size(), [&](RC2& r) { r.EncryptTo(in.view(), out.data()); });
+                return out.Take(out.size());
             }, py::arg("data"), "Returns the ciphertext of `data`; the text encrypted is zero_fill(data).")
         .def("decrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
-                return ToBytes(Secret{self.Run(in.view().size(), [&](RC2& r) { return r.Decrypt(in.view()); })}.s);
+                NewBytes out(in.view().size());
+                const std::size_t kept = self.Run(in.view().size(), [&](RC2& r) { return r.DecryptTo(in.view(), out.data()); });
+                return out.Take(kept);
             }, py::arg("data"), "Returns the plaintext, without zero bytes at its end.")
         .def("encrypt_hex",
             [](PyRC2& self, py::object text) {
@@ -426,18 +455,23 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def_property_readonly("result_asc", [](PyRC2& self) { return ToStr(self.Run(0, [](RC2& r) { return r.ResultAsc(); })); },
             "The last result as armoured text.")
         .def("encrypt_file",
-            [](PyRC2& self, py::object src, py::object dst) { return FileCall(self, src, dst, EncryptFile); },
-            py::arg("src"), py::arg("dst"),
-            "Encrypts the file src into dst, streaming; returns the bytes written. Result is not changed.")
+            [](PyRC2& self, py::object src, py::object dst, const std::string& form) {
+                return FileCall(self, src, dst, form, EncryptFile);
+            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw",
+            "Encrypts the file src into dst, streaming, as the ciphertext bytes (form 'raw'), its hex text\n"
+            "('hex', as result_hex) or its armoured text ('asc', as encrypt_asc); returns the bytes written.\n"
+            "Result is not changed.")
         .def("decrypt_file",
-            [](PyRC2& self, py::object src, py::object dst) { return FileCall(self, src, dst, DecryptFile); },
-            py::arg("src"), py::arg("dst"),
-            "Decrypts the file src into dst, streaming; returns the bytes written. Result is not changed.");
+            [](PyRC2& self, py::object src, py::object dst, const std::string& form) {
+                return FileCall(self, src, dst, form, DecryptFile);
+            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw",
+            "Decrypts the file src, a ciphertext in the given form (as decrypt, decrypt_hex or decrypt_asc\n"
+            "read it), into dst, streaming; returns the bytes written. Result is not changed.");
 
     m.def("zero_fill", [](py::object data) {
         Bytes in(data);
         Secret filled{std::string(in.view())};
-        filled.s.resize((filled.s.size() + RC2::kBlockSize - 1) / RC2::kBlockSize * RC2::kBlockSize, '\0');
+        filled.s.resize(RC2::FilledSize(filled.s.size()), '\0');
         return ToBytes(filled.s);
     }, py::arg("data"), "`data` followed by zero bytes up to a whole block: the text that encrypt works on.");
     m.def("hex_write", [](py::object data) { return ToStr(Secret{morvik::hex::Write(Bytes(data).view())}.s); },

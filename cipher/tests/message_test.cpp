@@ -3,6 +3,7 @@
 // Decrypt and the codecs, failures included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -154,6 +155,71 @@ TEST(MessagePaths, DecryptOfTheLastResultItself) {
         rc2.Encrypt(text);
         const std::string_view tail = std::string_view(rc2.Result()).substr(8);
         EXPECT_EQ(rc2.Decrypt(tail), plain.substr(8)) << n;
+    }
+}
+
+// The members that write into a caller's storage give Encrypt's and
+// Decrypt's bytes, last result and errors, across piece boundaries and with
+// the final block filled, and write nothing when they fail.
+TEST(MessagePaths, IntoCallersStorageEqualsTheMembers) {
+    std::mt19937 rng(18);
+    RC2 into, plain;
+    into.Key("caller's storage");
+    plain.Key("caller's storage");
+    constexpr std::size_t kPiece = 16 * 1024;
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, kPiece - 1,
+                          kPiece, kPiece + 3, 2 * kPiece + 8, (std::size_t{1} << 20) + 5}) {
+        SCOPED_TRACE(n);
+        std::string text = test::RandomBytesWithZeros(rng, n);
+        if (n > 20) std::fill(text.end() - 20, text.end(), '\0');  // zeros to strip across a block edge
+        const std::string original = text;
+        std::string out(RC2::FilledSize(n) + 1, '#');
+        into.EncryptTo(original, out.data());
+        const std::string ciphertext = plain.Encrypt(text);
+        ASSERT_EQ(RC2::FilledSize(n), text.size());
+        EXPECT_EQ(out.substr(0, ciphertext.size()), ciphertext);
+        EXPECT_EQ(out.back(), '#') << "nothing past the ciphertext";
+        EXPECT_EQ(into.Result(), ciphertext);
+
+        std::string back(ciphertext.size(), '#');
+        const std::size_t kept = into.DecryptTo(ciphertext, back.data());
+        const std::string expected = plain.Decrypt(ciphertext);
+        ASSERT_EQ(kept, expected.size());
+        EXPECT_EQ(back.substr(0, kept), expected);
+        EXPECT_EQ(back.find_first_not_of('\0', kept), std::string::npos) << "the rest are the removed zeros";
+        EXPECT_EQ(into.Result(), expected);
+
+        // In place, and from a view of the last result itself.
+        std::string inplace = ciphertext;
+        EXPECT_EQ(into.DecryptTo(inplace, inplace.data()), kept);
+        EXPECT_EQ(inplace.substr(0, kept), expected);
+        into.EncryptTo(into.Result(), out.data());
+        std::string again = expected;
+        EXPECT_EQ(out.substr(0, RC2::FilledSize(kept)), plain.Encrypt(again));
+    }
+
+    const std::string before = into.Result();
+    struct Case {
+        std::string text;
+        int error;  // 0: blank, returns 0
+    };
+    const Case cases[] = {{"", 0}, {"   ", 0}, {std::string(16, ' '), 0}, {"twelve bytes", 5}, {std::string(8, ' ') + "x", 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string out(c.text.size(), '#');
+        if (c.error == 0) {
+            EXPECT_EQ(into.DecryptTo(c.text, out.data()), 0u);
+        } else {
+            try {
+                into.DecryptTo(c.text, out.data());
+                ADD_FAILURE() << "no error";
+            } catch (const Error& e) {
+                EXPECT_EQ(e.code(), c.error);
+                EXPECT_EQ(e.position().offset + e.position().size, c.text.size());
+            }
+        }
+        EXPECT_EQ(out, std::string(c.text.size(), '#')) << "nothing written";
+        EXPECT_EQ(into.Result(), before);
     }
 }
 

@@ -217,6 +217,24 @@ def test_differential_against_pycryptodome():
         assert ours.decrypt(peer.encrypt(blocks)) == stripped(blocks)
 
 
+@pytest.mark.parametrize("size", [0, 1, 7, 9, 16383, 16384, 16392, 65535, 65536, 65545, (1 << 20) + 3])
+def test_sizes_across_pieces_and_the_gil_threshold(size):
+    """The bytes are written in place around the core's pieces and, from
+    64 KiB on, without the GIL; zeros at the end shrink the plaintext."""
+    rng = random.Random(size)
+    key = rng.randbytes(16)
+    text = rng.randbytes(size)
+    if size > 40:
+        text = text[:-30] + b"\0" * 30
+    peer = ARC2.new(key, ARC2.MODE_ECB, effective_keylen=128)
+    r = new(key, 128)
+    ct = r.encrypt(bytearray(text))
+    assert ct == peer.encrypt(morvik.zero_fill(text)) == r.result
+    assert r.decrypt(memoryview(ct)) == stripped(text) == r.result
+    blank = b" " * size
+    assert r.decrypt(blank) == b"" and r.result == stripped(text)
+
+
 # --- file helpers ----------------------------------------------------------
 
 PIECE = 1 << 20
@@ -262,6 +280,85 @@ def test_file_blank_and_bad_lengths(tmp_path):
         assert sorted(p.name for p in tmp_path.iterdir()) == ["c"], "a failed run left a file"
     with pytest.raises(OSError):
         r.encrypt_file(tmp_path / "missing", tmp_path / "p")
+
+
+# The internal pieces: the file helpers read 1 MiB at a time, the core's
+# streams work 16 KiB at a time and hold back an incomplete block, a hex
+# character or an armour group with its tail mark.
+FORM_SIZES = [0, 1, 2, 3, 5, 8, 13, 16383, 16385, 3 * 16384 + 7, PIECE // 2 - 1, PIECE // 4 * 3 + 2, PIECE + 1]
+
+
+def member_output(r, form, text):
+    """What the in-memory members give for `text` in `form`, as file bytes."""
+    if form == "raw":
+        return r.encrypt(text)
+    if form == "hex":
+        r.encrypt(text)
+        return r.result_hex.encode()
+    return r.encrypt_asc(text).encode()
+
+
+def member_decrypt(r, form, data):
+    return {"raw": r.decrypt, "hex": r.decrypt_hex, "asc": r.decrypt_asc}[form](data)
+
+
+@pytest.mark.parametrize("form", ["raw", "hex", "asc"])
+def test_file_forms_equal_the_members(tmp_path, form):
+    rng = random.Random(hash(form) & 0xFFFF)
+    r = new(rng.randbytes(16), 128)
+    for size in FORM_SIZES:
+        text = rng.randbytes(size)
+        if size > 10:
+            text = text[:-9] + b"\0" * 9  # zeros to remove, across a block edge
+        src, enc, dec = tmp_path / "plain", tmp_path / "cipher", tmp_path / "back"
+        src.write_bytes(text)
+        r.encrypt(b"result stays")
+        result = r.result
+        written = r.encrypt_file(src, enc, form=form)
+        assert r.result == result, (form, size)
+        expected = member_output(r, form, text)
+        assert enc.read_bytes() == expected and written == len(expected), (form, size)
+        assert r.decrypt_file(enc, dec, form) == len(stripped(text)), (form, size)
+        assert dec.read_bytes() == member_decrypt(r, form, expected) == stripped(text), (form, size)
+
+
+def bad_ciphertexts():
+    """(form, file bytes): each fails in the member with some error."""
+    whole = morvik.RC2().encrypt_asc(bytes(range(256)) * 5000)  # 1.28 MB of text, past one read
+    groups = len(whole) // 4
+    return [
+        ("raw", b"twelve bytes"),
+        ("raw", b" " * (PIECE + 5) + b"x"),
+        ("hex", b"00112233445566"),              # 7 bytes of ciphertext
+        ("hex", b"ab" * (PIECE // 2 + 4) + b"c"),  # one byte past whole blocks, after a read
+        ("asc", b"md9J"),                         # tail mark of value 45: Overflow
+        ("asc", b"ZZZZ0"),                        # a group above three bytes
+        ("asc", whole[: 4 * (groups - 3)].encode() + b"ZZZZ" + whole[-9:].encode()),
+        ("asc", whole[:-1].encode() + b"5"),      # the tail mark, at the very end
+        ("asc", whole[:-5].encode() + b"001v1"[1:] + b"0"),  # final group not whole blocks
+    ]
+
+
+@pytest.mark.parametrize("form, data", bad_ciphertexts(), ids=lambda v: v if isinstance(v, str) else f"{len(v)} bytes")
+def test_file_errors_equal_the_members_and_leave_no_file(tmp_path, form, data):
+    r = new(b"errors", 0)
+    with pytest.raises(morvik.Error) as member:
+        member_decrypt(r, form, data)
+    (tmp_path / "c").write_bytes(data)
+    (tmp_path / "p").write_bytes(b"the old file")
+    with pytest.raises(morvik.Error) as helper:
+        r.decrypt_file(tmp_path / "c", tmp_path / "p", form=form)
+    assert (helper.value.number, helper.value.text) == (member.value.number, member.value.text)
+    assert str(tmp_path / "c") in helper.value.where
+    assert (tmp_path / "p").read_bytes() == b"the old file"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["c", "p"], "a failed run left a file"
+
+
+def test_file_form_names():
+    r = morvik.RC2()
+    for bad in ("ASC", "base64", ""):
+        with pytest.raises(ValueError):
+            r.encrypt_file("unused", "unused", form=bad)
 
 
 # --- threads ---------------------------------------------------------------

@@ -32,6 +32,13 @@
 //                    then armour the ciphertext.
 //  DecryptAsc        De-armour (may fail with Overflow or InvalidArgument, see
 //                    armour/blind_ascii.h), then Decrypt.
+//  EncryptTo/DecryptTo
+//                    Encrypt and Decrypt with the output written into storage
+//                    the caller provides instead of a string of their own: the
+//                    same bytes, the same last result, the same errors. The
+//                    text is read as Encrypt would leave it once filled, but
+//                    the argument itself is not written back (FilledSize says
+//                    how long the filled text is).
 //  Result/ResultHex/ResultAsc
 //                    The output of the last successful Encrypt or Decrypt, in
 //                    the three forms. A failing call never changes it.
@@ -87,6 +94,20 @@ public:
 
     std::string Encrypt(std::string& sText);
     std::string Decrypt(std::string_view sText);
+
+    // The length of an n-byte text once Encrypt has filled it: the length of
+    // its ciphertext.
+    static constexpr std::size_t FilledSize(std::size_t n) noexcept {
+        return n + (kBlockSize - n % kBlockSize) % kBlockSize;
+    }
+    // EncryptTo writes FilledSize(sText.size()) bytes to `out`. DecryptTo
+    // fails, as Decrypt does, before it writes anything; otherwise it writes
+    // sText.size() bytes (none for a blank text) and returns how many of them
+    // are the plaintext: the rest are the zero bytes it removed. `out` is
+    // either sText's own storage or does not overlap it, and it never
+    // overlaps Result.
+    void EncryptTo(std::string_view sText, char* out);
+    std::size_t DecryptTo(std::string_view sText, char* out);
     std::string EncryptHex(std::string_view sHex);
     std::string DecryptHex(std::string_view sHex);
     std::string EncryptAsc(std::string& sText);
@@ -114,12 +135,24 @@ private:
 
     void ExpandKey() noexcept;  // from key_ and effective_bits_
 
-    // Runs the blocks of `in` into result_ and, if given, into `copy`, a piece
-    // at a time through a buffer that stays in the first-level cache, so a
+    // The second output of Transform: appended to a string, or written from
+    // `to` on.
+    struct Copy {
+        std::string* appended = nullptr;
+        char*        to       = nullptr;
+    };
+    // Runs `in` through the cipher into result_ and into `copy`, a piece at
+    // a time through a buffer that stays in the first-level cache, so a
     // large message goes out to memory once per output and is never read
-    // back for a copy. `spare` is the new buffer of result_ if it is too
-    // small; `copy` must have room for all of `in`. Nothing here can fail.
-    void Transform(bool encrypting, std::string_view in, std::string& spare, std::string* copy) noexcept;
+    // back for a copy. Encrypting, a final incomplete block is filled with
+    // zero bytes; decrypting, `in` is whole blocks. `spare` is the new buffer
+    // of result_ if it is too small (the old one is wiped); `copy` has room
+    // for the whole output. Nothing here can fail.
+    void Transform(bool encrypting, std::string_view in, std::string& spare, Copy copy) noexcept;
+    // What Decrypt does once its input is known to be whole blocks that do not
+    // overlap result_; `copy` gets all of the blocks, zero bytes included.
+    // Returns the length of the plaintext.
+    std::size_t DecryptBlocksToResult(std::string_view sText, Copy copy);
     // Encrypt with the ciphertext in result_ only, for members that need no
     // copy of their own.
     void EncryptIntoResult(std::string& sText);
