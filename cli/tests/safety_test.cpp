@@ -150,7 +150,10 @@ const Row kRows[] = {
      "{ head -c 1100000 /dev/zero | tr '\\0' a; printf '\\0'; } | $M encrypt --form raw > out", 7,
      "the input ends in 1 zero byte, which decryption would remove: the ciphertext would not give it back whole "
      "(--allow-trailing-zeros encrypts it anyway); the ciphertext written so far is incomplete",
-     "s=$(wc -c < out); test $s -ge 1048576 && test $s -lt 1100000"},
+     // Writing starts once more than 1 MiB is pending; what is written then
+     // is the held-back part, which lacks at most the chunk that tipped it
+     // over (up to 64 KiB and a block), so how much depends on the pipe's reads.
+     "s=$(wc -c < out); test $s -ge $((1048576 - 65536 - 8)) && test $s -lt 1100000"},
     {"C08_AllowTrailingZerosIsTheObjectsBehaviour", "", "printf 'abc\\0\\0' > z; $M encrypt --allow-trailing-zeros z -o z.asc",
      0, "", "$M decrypt z.asc > back && printf abc | cmp - back"},
     {"C08_CompressedArchiveComesBack", "",
