@@ -410,6 +410,8 @@ int Main(int argc, char** argv) {
                  "morvik"};
     app.set_version_flag("--version", std::string("morvik ") + kVersion);
     app.require_subcommand(1);
+    // The same options everywhere: "/x" is a path, never an option.
+    app.allow_windows_style_options(false);
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 
     IoOptions io;
