@@ -363,7 +363,7 @@ std::unique_ptr<Source> OpenSource(const std::string& path, const std::string& n
     const std::wstring w = Name(path);
     const DWORD attributes = GetFileAttributesW(w.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw IoFailure("cannot read " + name + " (a directory)", ERROR_ACCESS_DENIED);
+        throw Failure(Exit::Io, "cannot read " + name + ": Is a directory");
     const HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw IoFailure("cannot open " + name);
@@ -377,10 +377,10 @@ std::unique_ptr<Target> OpenTarget(const std::string& path, const std::string& n
     }
     const std::wstring w = Name(path);
     if (!w.empty() && (w.back() == L'\\' || w.back() == L'/'))
-        throw IoFailure("cannot write " + name + " (a directory)", ERROR_ACCESS_DENIED);
+        throw Failure(Exit::Io, "cannot write " + name + ": Is a directory");
     const DWORD attributes = GetFileAttributesW(w.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw IoFailure("cannot write " + name + " (a directory)", ERROR_ACCESS_DENIED);
+        throw Failure(Exit::Io, "cannot write " + name + ": Is a directory");
     // Opening the target for writing, without changing it, tells a device
     // (NUL, CON, COM1, a named pipe), which is written through, from a file,
     // and checks that the user may write the file at all.
@@ -388,7 +388,8 @@ std::unique_ptr<Target> OpenTarget(const std::string& path, const std::string& n
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND) throw IoFailure("cannot write " + name, error);
+        // A missing folder is found out by the temporary file beside the target.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) throw IoFailure("cannot write " + name, error);
         return std::make_unique<Replacement>(w, false, name);
     }
     if (GetFileType(h) != FILE_TYPE_DISK) return std::make_unique<Through>(h, true);
@@ -444,8 +445,10 @@ std::string TextBytes(std::string_view utf8, const std::string& option) {
             std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(w[i]));
             WipeWide(w);
             detail::Wipe(bytes);
-            throw Failure(Exit::Overflow, option + ": character " + std::to_string(i + 1) + " (" + code +
-                                              ") has no byte in the ANSI code page " + std::to_string(GetACP()));
+            const UINT acp = GetACP();
+            throw Failure(Exit::Overflow, option + ": character " + std::to_string(i + 1) + " (" + code + ") has no " +
+                                              (acp == 1252 ? std::string("Windows-1252 byte")
+                                                           : "byte in the ANSI code page " + std::to_string(acp)));
         }
         bytes[i] = static_cast<char>(b);
     }
