@@ -14,6 +14,30 @@ int RunProgram(const std::vector<std::string>& argv, const std::filesystem::path
                const std::filesystem::path& out, const std::filesystem::path& err,
                const std::vector<std::string>& env = {});
 
+#ifdef _WIN32
+// The program running with a pipe on its standard input, in a process group
+// of its own, so that a console event can be sent to it alone.
+class Running {
+public:
+    Running(const std::vector<std::string>& argv, const std::filesystem::path& out,
+            const std::filesystem::path& err);
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    bool Feed(const std::string& bytes);
+    void CloseInput();
+    // Ctrl-Break to the program's group; false where there is no console to send it through.
+    bool Interrupt();
+    int Wait();
+
+private:
+    void*         process_ = nullptr;
+    void*         input_ = nullptr;
+    unsigned long id_ = 0;
+};
+#endif
+
 // A new, empty folder under the system's temporary folder.
 std::filesystem::path MakeTempDir(const std::string& stem);
 

@@ -78,6 +78,63 @@ int RunProgram(const std::vector<std::string>& args, const std::filesystem::path
     return static_cast<int>(status);
 }
 
+Running::Running(const std::vector<std::string>& args, const std::filesystem::path& out,
+                 const std::filesystem::path& err) {
+    std::wstring line;
+    for (const auto& a : args) line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0)) return;
+    SetHandleInformation(write, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = read;
+    si.hStdOutput = Open(out, true);
+    si.hStdError = Open(err, true);
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                                        nullptr, nullptr, &si, &pi);
+    CloseHandle(read);
+    CloseHandle(si.hStdOutput);
+    CloseHandle(si.hStdError);
+    input_ = write;
+    if (!started) return;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
+}
+
+Running::~Running() {
+    CloseInput();
+    if (process_) {
+        TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+}
+
+bool Running::Feed(const std::string& bytes) {
+    DWORD n = 0;
+    return input_ && WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) && n == bytes.size();
+}
+
+void Running::CloseInput() {
+    if (input_) CloseHandle(input_);
+    input_ = nullptr;
+}
+
+bool Running::Interrupt() { return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, id_) != 0; }
+
+int Running::Wait() {
+    if (!process_) return -1;
+    if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0) return -2;
+    DWORD status = 0;
+    GetExitCodeProcess(process_, &status);
+    CloseHandle(process_);
+    process_ = nullptr;
+    return static_cast<int>(status);
+}
+
 std::filesystem::path MakeTempDir(const std::string& stem) {
     std::random_device seed;
     for (int attempt = 0; attempt < 100; ++attempt) {
