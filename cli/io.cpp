@@ -1,13 +1,5 @@
 #include "io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <algorithm>
 
 #include "failure.h"
@@ -17,7 +9,7 @@ namespace {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-Failure IoFailure(const std::string& what) { return Failure(Exit::Io, what + ": " + std::strerror(errno)); }
+Failure IoFailure(const std::string& what) { return Failure(Exit::Io, what + ": " + platform::LastError()); }
 
 }  // namespace
 
@@ -25,27 +17,9 @@ Failure IoFailure(const std::string& what) { return Failure(Exit::Io, what + ": 
 
 Input Input::File(const std::string& path) {
     Input in;
-    if (path == "-" || path.empty()) {
-        in.fd_ = 0;
-        in.name_ = "standard input";
-        if (StandardDescriptorClosed(0)) {
-            errno = EBADF;
-            throw IoFailure("cannot read standard input");
-        }
-    } else {
-        in.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in.fd_ < 0) throw IoFailure("cannot open " + Quoted(path));
-        in.owned_ = true;
-        in.name_ = Quoted(path);
-    }
-    struct stat st {};
-    if (::fstat(in.fd_, &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            throw IoFailure("cannot read " + in.name_);
-        }
-        if (S_ISREG(st.st_mode)) in.size_ = static_cast<std::uint64_t>(st.st_size);
-    }
+    in.name_ = path == "-" || path.empty() ? std::string("standard input") : Quoted(path);
+    in.source_ = platform::OpenSource(path, in.name_);
+    in.size_ = in.source_->Size();
     in.buffer_.resize(kChunkSize);
     return in;
 }
@@ -59,15 +33,7 @@ Input Input::Text(std::string bytes) {
     return in;
 }
 
-Input::Input(Input&& other) noexcept
-    : fd_(other.fd_), owned_(other.owned_), name_(std::move(other.name_)), buffer_(std::move(other.buffer_)),
-      size_(other.size_), offset_(other.offset_), text_(other.text_), done_(other.done_), last_(other.last_) {
-    other.owned_ = false;
-}
-
-Input::~Input() {
-    if (owned_) ::close(fd_);
-}
+Input::~Input() = default;
 
 std::string_view Input::Next() {
     if (done_) return {};
@@ -76,19 +42,17 @@ std::string_view Input::Next() {
         if (!buffer_.empty()) last_ = buffer_.back();
         return buffer_;
     }
-    for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-        if (n > 0) {
-            offset_ += static_cast<std::uint64_t>(n);
-            last_ = buffer_[static_cast<std::size_t>(n) - 1];
-            return std::string_view(buffer_.data(), static_cast<std::size_t>(n));
-        }
-        if (n == 0) {
-            done_ = true;
-            return {};
-        }
-        if (errno != EINTR) throw IoFailure("cannot read " + name_ + " at byte offset " + std::to_string(offset_));
+    const long long n = source_->Read(buffer_.data(), buffer_.size());
+    if (n > 0) {
+        offset_ += static_cast<std::uint64_t>(n);
+        last_ = buffer_[static_cast<std::size_t>(n) - 1];
+        return std::string_view(buffer_.data(), static_cast<std::size_t>(n));
     }
+    if (n == 0) {
+        done_ = true;
+        return {};
+    }
+    throw IoFailure("cannot read " + name_ + " at byte offset " + std::to_string(offset_));
 }
 
 std::optional<std::uint64_t> Input::TrailingZerosAhead() const {
@@ -101,8 +65,7 @@ std::optional<std::uint64_t> Input::TrailingZerosAhead() const {
     std::string tail(kChunkSize, '\0');
     for (std::uint64_t end = *size_; end > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end, tail.size()));
-        const ssize_t got = ::pread(fd_, tail.data(), n, static_cast<off_t>(end - n));
-        if (got != static_cast<ssize_t>(n)) return std::nullopt;  // not seekable after all, or changing: judged at the end
+        if (!source_->ReadAt(end - n, tail.data(), n)) return std::nullopt;  // not seekable after all, or changing: judged at the end
         const std::size_t last = std::string_view(tail.data(), n).find_last_not_of('\0');
         if (last != std::string_view::npos) return zeros + (n - last - 1);
         zeros += n;
@@ -115,28 +78,12 @@ std::optional<std::uint64_t> Input::TrailingZerosAhead() const {
 
 Output::Output(const std::string& path) {
     buffer_.reserve(kChunkSize);
-    if (path.empty() || path == "-") {
-        if (StandardDescriptorClosed(1)) {
-            errno = EBADF;
-            throw IoFailure("cannot write standard output");
-        }
-        return;
-    }
-    name_ = Quoted(path);
-    Destination to = Resolve(path);
-    if (to.fd >= 0) {
-        fd_ = to.fd;
-        owned_ = true;
-        return;
-    }
-    replacement_ = std::make_unique<Replacement>(to, name_);
-    fd_ = replacement_->fd();
-    holding_ = false;  // nothing is seen before the rename anyway
+    if (!path.empty() && path != "-") name_ = Quoted(path);
+    target_ = platform::OpenTarget(path, name_);
+    holding_ = !target_->Replaces();  // nothing is seen before the replacement anyway
 }
 
-Output::~Output() {
-    if (owned_) ::close(fd_);
-}
+Output::~Output() = default;
 
 void Output::Write(std::string_view bytes) {
     if (bytes.empty()) return;
@@ -158,30 +105,17 @@ void Output::Flush() {
     buffer_.clear();
 }
 
-void Output::WriteAll(std::string_view rest) {
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd_, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw IoFailure("cannot write " + name_);
-        }
-        if (!replacement_) started_ = true;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+void Output::WriteAll(std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (!target_->Write(bytes)) throw IoFailure("cannot write " + name_);
+    if (!target_->Replaces()) started_ = true;
 }
 
 void Output::Finish() {
-    if (!replacement_ && newline_on_tty_ && wrote_ && ::isatty(fd_)) buffer_ += '\n';
+    if (!target_->Replaces() && newline_on_tty_ && wrote_ && target_->Terminal()) buffer_ += '\n';
     holding_ = false;
     Flush();
-    if (replacement_) {
-        replacement_->Commit();
-        return;
-    }
-    if (owned_) {
-        owned_ = false;
-        if (::close(fd_) != 0) throw IoFailure("cannot write " + name_);
-    }
+    target_->Commit(name_);
 }
 
 }  // namespace morvik::cli

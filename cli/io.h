@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "output.h"
+#include "platform.h"
 #include "stages.h"
 
 namespace morvik::cli {
@@ -19,7 +19,7 @@ public:
     static Input File(const std::string& path);  // "-" for standard input
     static Input Text(std::string bytes);
 
-    Input(Input&& other) noexcept;
+    Input(Input&& other) noexcept = default;
     Input& operator=(Input&&) = delete;
     ~Input();
 
@@ -38,8 +38,7 @@ public:
 private:
     Input() = default;
 
-    int                           fd_ = -1;
-    bool                          owned_ = false;
+    std::unique_ptr<platform::Source> source_;
     std::string                   name_;
     std::string                   buffer_;
     std::optional<std::uint64_t>  size_;
@@ -49,7 +48,7 @@ private:
     char                          last_ = '\0';
 };
 
-// Standard output, or what -o names (see output.h): a file that appears only
+// Standard output, or what -o names (see platform.h): a file that appears only
 // when the whole output is written, or a descriptor, device or pipe written
 // through. What is written through is held back up to kHoldBack bytes until
 // the end of the input, so that an input that fails within that much output
@@ -75,10 +74,8 @@ private:
     void Flush();
     void WriteAll(std::string_view bytes);
 
-    int                          fd_ = 1;
-    bool                         owned_ = false;
+    std::unique_ptr<platform::Target> target_;
     std::string                  name_ = "standard output";  // for messages
-    std::unique_ptr<Replacement> replacement_;
     std::string                  buffer_;
     bool                         holding_ = true;
     bool                         newline_on_tty_ = false;

@@ -2,8 +2,6 @@
 // Morvik.RC2 automation object: raw bytes, hex text and armoured text.
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +26,7 @@
 #include "io.h"
 #include "line_break.h"
 #include "options.h"
-#include "output.h"
+#include "platform.h"
 #include "progress.h"
 #include "records.h"
 #include "stages.h"
@@ -376,16 +374,9 @@ void Codec(const IoOptions& io, Form form, bool encode) {
 
 // Help and version text, written as any output is: a write error is status 4.
 int WriteHelp(const std::string& text) {
-    std::string_view rest = text;
-    int error = StandardDescriptorClosed(1) ? EBADF : 0;
-    while (error == 0 && !rest.empty()) {
-        const ssize_t n = ::write(1, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = errno;
-        else rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (error == 0) return static_cast<int>(Exit::Ok);
-    std::cerr << "morvik: cannot write standard output: " << std::strerror(error) << '\n';
+    const std::string error = platform::WriteStandard(1, text);
+    if (error.empty()) return static_cast<int>(Exit::Ok);
+    std::cerr << "morvik: cannot write standard output: " << error << '\n';
     return static_cast<int>(Exit::Io);
 }
 
@@ -419,6 +410,8 @@ int Main(int argc, char** argv) {
                  "morvik"};
     app.set_version_flag("--version", std::string("morvik ") + kVersion);
     app.require_subcommand(1);
+    // The same options everywhere: "/x" is a path, never an option.
+    app.allow_windows_style_options(false);
     app.footer(std::string(kMainFooter) + "\n" + kExitStatuses);
 
     IoOptions io;
@@ -547,8 +540,7 @@ int Main(int argc, char** argv) {
 namespace {
 
 void OutOfMemory() {
-    static const char message[] = "morvik: out of memory\n";
-    [[maybe_unused]] const ssize_t n = ::write(2, message, sizeof message - 1);
+    morvik::cli::platform::WriteStandard(2, "morvik: out of memory\n");
 }
 
 // Throwing std::bad_alloc takes memory too (the exception, the unwinding), so
@@ -588,11 +580,15 @@ __attribute__((init_priority(101))) Reserve g_reserve_first;
 }  // namespace
 
 // Out of memory at any point, the setting up of the options included, ends
-// the run with status 1, not with an abort.
-int main(int argc, char** argv) {
+// the run with status 1, not with an abort. The entry point of each system
+// (posix/, windows/) comes here with the arguments in UTF-8.
+namespace morvik::cli {
+int ToolMain(int argc, char** argv);
+}
+
+int morvik::cli::ToolMain(int argc, char** argv) {
     g_in_main = true;
-    morvik::cli::HoldStandardDescriptors();
-    morvik::cli::CleanUpOnFatalSignals();
+    morvik::cli::platform::Start();
     try {
         return morvik::cli::Main(argc, argv);
     } catch (const std::bad_alloc&) {

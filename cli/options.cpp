@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <limits>
 
-#include <morvik/cp1252.h>
 #include <morvik/detail/wipe.h>
 #include <morvik/rc2.h>
 
 #include "failure.h"
+#include "platform.h"
 #include "stages.h"
 
 namespace morvik::cli {
@@ -73,14 +73,8 @@ std::string StrictHexKey(std::string_view typed, const std::string& source) {
     return key;
 }
 
-// The core's conversion says where the text went wrong, and wipes what it
-// had converted of a key.
 std::string TextArgument(std::string_view utf8, const std::string& option) {
-    try {
-        return cp1252::FromUtf8(utf8);
-    } catch (const Error& e) {
-        throw Explained(e, option);
-    }
+    return platform::TextBytes(utf8, option);
 }
 
 }  // namespace morvik::cli

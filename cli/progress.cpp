@@ -1,10 +1,9 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform.h"
 
 namespace morvik::cli {
 namespace {
@@ -33,17 +32,11 @@ std::string Duration(double seconds) {
     return buf;
 }
 
-int Columns() {
-    struct winsize ws {};
-    if (::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 80;
-}
-
 }  // namespace
 
 Progress::Progress(std::string label, std::optional<std::uint64_t> total, bool allowed)
     : label_(std::move(label)) {
-    on_ = allowed && total && *total >= kProgressThreshold && ::isatty(2);
+    on_ = allowed && total && *total >= kProgressThreshold && platform::ErrorIsTerminal();
     if (on_) total_ = *total;
     start_ = Clock::now();
 }
@@ -97,15 +90,13 @@ void Progress::Advance(std::uint64_t bytes) {
     drawn_ = now;
     shown_ = true;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    const std::string line = Line(label_, done_, total_, seconds, Columns());
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
-    std::fflush(stderr);
+    const std::string line = Line(label_, done_, total_, seconds, platform::ErrorColumns());
+    platform::DrawStatus(line);
 }
 
 void Progress::Clear() {
     if (!on_ || !shown_) return;
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
+    platform::ClearStatus();
     shown_ = false;
 }
 

@@ -9,6 +9,7 @@
 
 #include "failure.h"
 #include "io.h"
+#include "platform.h"
 #include "progress.h"
 
 namespace morvik::cli {
@@ -310,7 +311,7 @@ public:
             return rc2_.ResultHex();
         }
         std::string plain = job_.hex ? rc2_.DecryptHex(record) : rc2_.DecryptAsc(record);
-        return job_.utf8 ? cp1252::ToUtf8(plain) : plain;
+        return job_.utf8 ? platform::BytesToUtf8(plain) : plain;
     }
 
     // The same explanation as the whole-input commands give, from the place

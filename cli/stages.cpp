@@ -4,6 +4,8 @@
 
 #include <morvik/cp1252.h>
 
+#include "platform.h"
+
 namespace morvik::cli {
 namespace {
 
@@ -69,7 +71,7 @@ Failure Explained(const Error& error, const std::string& subject) {
 void Utf8Stage::Write(std::string_view bytes) {
     while (!bytes.empty()) {
         const std::string_view piece = bytes.substr(0, kChunkSize);
-        out_ = cp1252::ToUtf8(piece);
+        out_ = platform::BytesToUtf8(piece);
         next_.Write(out_);
         bytes.remove_prefix(piece.size());
     }

@@ -1,6 +1,7 @@
 # Install rules of the tool and its man page, the checks of the installed
 # tree, and the packages. The library's own rules are in MorvikLibrary.cmake.
-if(TARGET morvik)
+# (The Windows zip has morvik.exe beside Morvik.dll; see MorvikCPack.cmake.)
+if(TARGET morvik AND NOT WIN32)
   install(TARGETS morvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
 if(TARGET morvik_man)

@@ -10,6 +10,7 @@
 // the tests run as root; $AS_NOBODY runs a command as the user nobody.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -22,6 +23,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +37,17 @@
 #include <morvik/rc2.h>
 
 #include "cli/progress.h"
+
+namespace {
+
+#ifdef _WIN32
+// The rows are shell scripts about descriptors, links, owners, signals and
+// ptys, and the terminal cases need a pty: none of them applies to Windows.
+TEST(SafetyRows, NotOnWindows) {
+    GTEST_SKIP() << "shell rows (descriptors, symbolic links, owners, signals) and pty cases: POSIX only";
+}
+#else
+}  // namespace
 
 extern char** environ;
 
@@ -549,6 +562,8 @@ TEST_F(OnATerminal, ProgressLineFitsAndIsThrottled_Natively) {
     EXPECT_GE(seconds, 0.5) << "too quick to see the throttle";
     EXPECT_LE(static_cast<double>(lines.size()), seconds * 10 + 2) << lines.size() << " redraws in " << seconds << " s";
 }
+
+#endif
 
 // The line's layout at every width: never wider than the terminal less one
 // column, and what matters most kept longest.

@@ -1,4 +1,4 @@
-#include "terminal.h"
+#include "../terminal.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -9,7 +9,7 @@
 
 #include <morvik/detail/wipe.h>
 
-#include "failure.h"
+#include "../failure.h"
 #include "output.h"
 
 namespace morvik::cli {

@@ -14,7 +14,7 @@
 #include <optional>
 #include <tuple>
 
-#include "failure.h"
+#include "../failure.h"
 
 namespace morvik::cli {
 namespace {

@@ -1,0 +1,44 @@
+// Starting the built tool as a user would, on either system: its standard
+// streams on files, its environment the test's own without MORVIK_KEY_HEX
+// and with the given additions.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvik::test {
+
+// The exit status, or 128 plus the signal that ended the program.
+int RunProgram(const std::vector<std::string>& argv, const std::filesystem::path& in,
+               const std::filesystem::path& out, const std::filesystem::path& err,
+               const std::vector<std::string>& env = {});
+
+#ifdef _WIN32
+// The program running with a pipe on its standard input, in a process group
+// of its own, so that a console event can be sent to it alone.
+class Running {
+public:
+    Running(const std::vector<std::string>& argv, const std::filesystem::path& out,
+            const std::filesystem::path& err);
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    bool Feed(const std::string& bytes);
+    void CloseInput();
+    // Ctrl-Break to the program's group; false where there is no console to send it through.
+    bool Interrupt();
+    int Wait();
+
+private:
+    void*         process_ = nullptr;
+    void*         input_ = nullptr;
+    unsigned long id_ = 0;
+};
+#endif
+
+// A new, empty folder under the system's temporary folder.
+std::filesystem::path MakeTempDir(const std::string& stem);
+
+}  // namespace morvik::test

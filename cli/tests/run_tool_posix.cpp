@@ -1,0 +1,49 @@
+#include "run_tool.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string_view>
+
+extern char** environ;
+
+namespace morvik::test {
+
+int RunProgram(const std::vector<std::string>& args, const std::filesystem::path& in,
+               const std::filesystem::path& out, const std::filesystem::path& err,
+               const std::vector<std::string>& env) {
+    std::vector<std::string> argv_s = args;
+    std::vector<char*> argv;
+    for (auto& a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_s;
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).rfind("MORVIK_KEY_HEX=", 0) != 0) env_s.push_back(*e);
+    env_s.insert(env_s.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (auto& e : env_s) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::filesystem::path MakeTempDir(const std::string& stem) {
+    std::string templ = (std::filesystem::temp_directory_path() / (stem + "-XXXXXX")).string();
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("cannot make a temporary folder");
+    return templ;
+}
+
+}  // namespace morvik::test
