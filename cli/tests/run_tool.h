@@ -38,6 +38,11 @@ private:
 };
 #endif
 
+// The command that starts `tool`: on POSIX preceded by the words of
+// MORVIK_TOOL_WRAPPER, which memcheck.sh sets so that the tool (and not the
+// test program) runs under Valgrind.
+std::vector<std::string> ToolCommand(const std::string& tool);
+
 // A new, empty folder under the system's temporary folder.
 std::filesystem::path MakeTempDir(const std::string& stem);
 

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -32,12 +34,23 @@ int RunProgram(const std::vector<std::string>& args, const std::filesystem::path
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    // A wrapper such as valgrind is found on PATH.
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return -1;
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::vector<std::string> ToolCommand(const std::string& tool) {
+    std::vector<std::string> words;
+    if (const char* wrapper = std::getenv("MORVIK_TOOL_WRAPPER")) {
+        std::istringstream in(wrapper);
+        for (std::string w; in >> w;) words.push_back(w);
+    }
+    words.push_back(tool);
+    return words;
 }
 
 std::filesystem::path MakeTempDir(const std::string& stem) {

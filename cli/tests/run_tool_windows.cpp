@@ -135,6 +135,8 @@ int Running::Wait() {
     return static_cast<int>(status);
 }
 
+std::vector<std::string> ToolCommand(const std::string& tool) { return {tool}; }
+
 std::filesystem::path MakeTempDir(const std::string& stem) {
     std::random_device seed;
     for (int attempt = 0; attempt < 100; ++attempt) {

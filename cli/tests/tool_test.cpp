@@ -83,7 +83,7 @@ protected:
 #ifndef _WIN32
     // Starts the tool with `input` as its standard input.
     pid_t Start(const std::vector<std::string>& args, int input, const std::vector<std::string>& env = {}) {
-        std::vector<std::string> argv_s{MORVIK_TOOL};
+        std::vector<std::string> argv_s = morvik::test::ToolCommand(MORVIK_TOOL);
         argv_s.insert(argv_s.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : argv_s) argv.push_back(a.data());
@@ -102,7 +102,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 1, Path(".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, Path(".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(rc, 0) << "cannot start " << MORVIK_TOOL;
         return pid;
@@ -122,7 +122,7 @@ protected:
     Result Morvik(const std::vector<std::string>& args, std::string_view input = {},
                   const std::vector<std::string>& env = {}) {
         File(".in", input);
-        std::vector<std::string> argv{MORVIK_TOOL};
+        std::vector<std::string> argv = morvik::test::ToolCommand(MORVIK_TOOL);
         argv.insert(argv.end(), args.begin(), args.end());
         Result r;
         r.status = morvik::test::RunProgram(argv, Path(".in"), Path(".out"), Path(".err"), env);
