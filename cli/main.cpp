@@ -49,7 +49,8 @@ Exit status:
   5  invalid ciphertext: a length that is not a multiple of 8 bytes, or an
      armour group too large for its bytes (the object's error 5)
   6  overflow: an armour tail mark of 5 or more, or a character that has no
-     Windows-1252 byte, malformed UTF-8 (the object's error 6)
+     Windows-1252 byte (on Windows: no byte in the ANSI code page), malformed
+     UTF-8 (the object's error 6)
   7  data would be lost: a plaintext that ends in zero bytes, which decryption
      would remove (see encrypt --help); with --lines, a plaintext that holds
      a line break
@@ -72,7 +73,8 @@ Run 'morvik COMMAND --help' for each command.)";
 
 constexpr const char* kEncryptFooter = R"(
 The plaintext is bytes: a file, standard input, or --text (converted to
-Windows-1252, as a Western Windows client's string is). A final block shorter
+Windows-1252, as a Western Windows client's string is; on Windows, to the
+ANSI code page, as the COM object there converts it). A final block shorter
 than 8 bytes is filled with zero bytes. The output is exactly what the object
 gives: Encrypt (raw), ResultHex after Encrypt (hex), EncryptAsc (asc). Text
 forms end with a line break only when written to a terminal.
@@ -164,7 +166,7 @@ struct KeyOptions {
 void AddIo(CLI::App& cmd, IoOptions& io, const char* input_what) {
     auto* input = cmd.add_option("input", io.input, std::string(input_what) + "; standard input if absent or -")
                       ->option_text("FILE");
-    cmd.add_option("--text", io.text, "take the input from TEXT (UTF-8, converted to Windows-1252) instead")
+    cmd.add_option("--text", io.text, "take the input from TEXT (UTF-8, converted to Windows-1252; on Windows to the ANSI code page) instead")
         ->option_text("TEXT")
         ->excludes(input);
     cmd.add_option("-o,--output", io.output, "write to FILE (replaced only on success) instead of standard output")
@@ -174,7 +176,7 @@ void AddIo(CLI::App& cmd, IoOptions& io, const char* input_what) {
 
 void AddKey(CLI::App& cmd, KeyOptions& k) {
     k.hex_opt  = cmd.add_option("--key-hex", k.hex, "the key as hex text")->option_text("HEX");
-    k.text_opt = cmd.add_option("--key", k.text, "the key as text, converted to Windows-1252")->option_text("TEXT");
+    k.text_opt = cmd.add_option("--key", k.text, "the key as text, converted to Windows-1252 (on Windows, the ANSI code page)")->option_text("TEXT");
     k.file_opt = cmd.add_option("--key-file", k.file, "the key: the raw bytes of FILE")->option_text("FILE");
     k.prompt_opt = cmd.add_flag("--key-prompt", k.prompt, "the key as text typed at the terminal, not shown");
     k.hex_opt->excludes(k.text_opt)->excludes(k.file_opt)->excludes(k.prompt_opt);
@@ -453,7 +455,7 @@ int Main(int argc, char** argv) {
     AddKey(*decrypt, decrypt_key);
     add_kernel(*decrypt);
     AddExactInput(*decrypt, io);
-    decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252");
+    decrypt->add_flag("--utf8", utf8, "write the plaintext as UTF-8, reading its bytes as Windows-1252 (on Windows, the ANSI code page)");
     AddRecords(*decrypt, records);
     decrypt->footer(std::string(kKeyHelp) + "\n" + kDecryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 

@@ -147,10 +147,7 @@ HRESULT Guard(Body&& body) noexcept {
 class RC2Object final : public _RC2, public ISupportErrorInfo {
 public:
     RC2Object() noexcept { ObjectCreated(); }
-    ~RC2Object() {
-        if (type_info_) type_info_->Release();
-        ObjectDestroyed();
-    }
+    ~RC2Object() { ObjectDestroyed(); }
     RC2Object(const RC2Object&) = delete;
     RC2Object& operator=(const RC2Object&) = delete;
 
@@ -300,7 +297,6 @@ private:
 
     LONG       refs_ = 1;
     morvik::RC2 rc2_;
-    ITypeInfo* type_info_ = nullptr;  // loaded on first request
 };
 
 // ---- Late binding ------------------------------------------------------------------
@@ -508,20 +504,37 @@ HRESULT PutProperty(_RC2* self, const Member& m, VARIANTARG* arg, UINT* arg_erro
 
 }  // namespace
 
+namespace {
+
+// The type information is loaded once for the module and kept while it is
+// loaded. Each object loading and releasing its own let the type library's
+// count reach zero in one apartment while another found it in the system's
+// cache of loaded libraries and took it up again: Wine then freed it under
+// the second caller, which crashed two apartments calling at the same time.
+ITypeInfo* g_type_info = nullptr;
+HRESULT    g_type_info_status = E_UNEXPECTED;
+
+BOOL CALLBACK LoadTypeInfo(PINIT_ONCE, PVOID, PVOID*) {
+    ITypeLib* library = nullptr;
+    g_type_info_status = LoadOwnTypeLib(&library);
+    if (SUCCEEDED(g_type_info_status)) {
+        g_type_info_status = library->GetTypeInfoOfGuid(IID__RC2, &g_type_info);
+        library->Release();
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HRESULT RC2Object::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    if (!type_info_) {
-        ITypeLib* library = nullptr;
-        HRESULT hr = LoadOwnTypeLib(&library);
-        if (FAILED(hr)) return hr;
-        hr = library->GetTypeInfoOfGuid(IID__RC2, &type_info_);
-        library->Release();
-        if (FAILED(hr)) return hr;
-    }
-    type_info_->AddRef();
-    *info = type_info_;
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&once, LoadTypeInfo, nullptr, nullptr);
+    if (FAILED(g_type_info_status) || !g_type_info) return FAILED(g_type_info_status) ? g_type_info_status : E_FAIL;
+    g_type_info->AddRef();
+    *info = g_type_info;
     return S_OK;
 }
 
