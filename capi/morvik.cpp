@@ -59,16 +59,9 @@ std::string_view In(const void* p, std::size_t n) {
 }
 
 // Plaintext and ciphertext pass through these; they are wiped on the way out.
-struct Secret {
-    std::string s;
-    Secret() = default;
-    explicit Secret(std::string v) noexcept : s(std::move(v)) {}
-    Secret(const Secret&)            = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret() { morvik::detail::Wipe(s); }
-};
+using morvik::detail::Secret;
 
-std::size_t FilledSize(std::size_t n) noexcept { return n % RC2::kBlockSize ? n + RC2::kBlockSize - n % RC2::kBlockSize : n; }
+constexpr std::size_t FilledSize(std::size_t n) noexcept { return RC2::FilledSize(n); }
 std::size_t ArmouredSize(std::size_t n) noexcept { return n ? (n + 2) / 3 * 4 + 1 : 0; }
 
 // The length that Decrypt will give for `c`, found without touching the

@@ -69,14 +69,7 @@ std::string TextBytes(py::handle obj) {
 }
 
 // Copies of plaintext, keys and ciphertext are wiped when they go.
-struct Secret {
-    std::string s;
-    Secret() = default;
-    explicit Secret(std::string v) noexcept : s(std::move(v)) {}
-    Secret(const Secret&)            = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret() { morvik::detail::Wipe(s); }
-};
+using morvik::detail::Secret;
 
 // Large outputs land on huge pages where the system offers them: the first
 // touch of each small page of a fresh buffer costs more than the copy.

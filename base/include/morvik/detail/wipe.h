@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace morvik::detail {
 
@@ -33,5 +34,16 @@ inline void Wipe(std::string& s) noexcept {
     Wipe(s.data(), s.size());
     s.clear();
 }
+
+// A copy of plaintext, a key or ciphertext that the fronts hand on: wiped
+// when it goes.
+struct Secret {
+    std::string s;
+    Secret() = default;
+    explicit Secret(std::string v) noexcept : s(std::move(v)) {}
+    Secret(const Secret&)            = delete;
+    Secret& operator=(const Secret&) = delete;
+    ~Secret() { Wipe(s); }
+};
 
 }  // namespace morvik::detail
