@@ -14,6 +14,14 @@ int RunProgram(const std::vector<std::string>& argv, const std::filesystem::path
                const std::filesystem::path& out, const std::filesystem::path& err,
                const std::vector<std::string>& env = {});
 
+#ifndef _WIN32
+// The program started with `input` (a descriptor) as its standard input;
+// -1 if it could not be. WaitProgram gives its status as RunProgram does.
+int StartProgram(const std::vector<std::string>& argv, int input, const std::filesystem::path& out,
+                 const std::filesystem::path& err, const std::vector<std::string>& env = {});
+int WaitProgram(int pid);
+#endif
+
 #ifdef _WIN32
 // The program running with a pipe on its standard input, in a process group
 // of its own, so that a console event can be sent to it alone.

@@ -14,9 +14,8 @@ extern char** environ;
 
 namespace morvik::test {
 
-int RunProgram(const std::vector<std::string>& args, const std::filesystem::path& in,
-               const std::filesystem::path& out, const std::filesystem::path& err,
-               const std::vector<std::string>& env) {
+int StartProgram(const std::vector<std::string>& args, int input, const std::filesystem::path& out,
+                 const std::filesystem::path& err, const std::vector<std::string>& env) {
     std::vector<std::string> argv_s = args;
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
@@ -30,17 +29,30 @@ int RunProgram(const std::vector<std::string>& args, const std::filesystem::path
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, input, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     // A wrapper such as valgrind is found on PATH.
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    return rc == 0 ? pid : -1;
+}
+
+int WaitProgram(int pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int RunProgram(const std::vector<std::string>& args, const std::filesystem::path& in,
+               const std::filesystem::path& out, const std::filesystem::path& err,
+               const std::vector<std::string>& env) {
+    const int fd = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int pid = StartProgram(args, fd, out, err, env);
+    ::close(fd);
+    return pid < 0 ? -1 : WaitProgram(pid);
 }
 
 std::vector<std::string> ToolCommand(const std::string& tool) {

@@ -83,36 +83,16 @@ protected:
 #ifndef _WIN32
     // Starts the tool with `input` as its standard input.
     pid_t Start(const std::vector<std::string>& args, int input, const std::vector<std::string>& env = {}) {
-        std::vector<std::string> argv_s = morvik::test::ToolCommand(MORVIK_TOOL);
-        argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argv_s) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env_s;
-        for (char** e = environ; *e; ++e)
-            if (std::string_view(*e).rfind("MORVIK_KEY_HEX=", 0) != 0) env_s.push_back(*e);
-        env_s.insert(env_s.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (auto& e : env_s) envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, Path(".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, Path(".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0) << "cannot start " << MORVIK_TOOL;
+        std::vector<std::string> argv = morvik::test::ToolCommand(MORVIK_TOOL);
+        argv.insert(argv.end(), args.begin(), args.end());
+        const pid_t pid = morvik::test::StartProgram(argv, input, Path(".out"), Path(".err"), env);
+        EXPECT_NE(pid, -1) << "cannot start " << MORVIK_TOOL;
         return pid;
     }
 
     Result Wait(pid_t pid) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
         Result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.status = morvik::test::WaitProgram(pid);
         r.out = Slurp(Path(".out"));
         r.err = Slurp(Path(".err"));
         return r;
