@@ -14,7 +14,7 @@ set(below_armour base)
 set(below_text base)
 set(below_cipher armour base)
 # Platform headers, by the only files that may include them.
-set(platform_base_hints.cpp "sys/mman.h")
+set(platform_base_hints.cpp "sys/mman.h;emmintrin.h")
 set(platform_x86 "immintrin.h;emmintrin.h;cpuid.h")
 
 # Which layer owns each public header.

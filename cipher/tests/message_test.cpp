@@ -223,6 +223,54 @@ TEST(MessagePaths, IntoCallersStorageEqualsTheMembers) {
     }
 }
 
+// A large last result is written over the bytes of the one before it, and
+// past their end appended: whatever the two sizes, where the old one ends
+// inside a piece or on its edge, the last result is exactly the output and
+// nothing of the old one survives in it.
+TEST(MessagePaths, LargeResultsOverwriteTheOneBefore) {
+    std::mt19937 rng(19);
+    RC2 rc2, reference;
+    rc2.Key("overwritten in place");
+    reference.Key("overwritten in place");
+    constexpr std::size_t kPiece = 16 * 1024, kLarge = std::size_t{1} << 20;
+    const auto blockwise = [&](std::string_view plain) {
+        std::string out(plain.size(), '\0');
+        for (std::size_t at = 0; at < plain.size(); at += 8)
+            reference.EncryptBlocks(reinterpret_cast<const std::uint8_t*>(plain.data() + at),
+                                    reinterpret_cast<std::uint8_t*>(out.data() + at), 1);
+        return out;
+    };
+    // Sizes of the text, and zero bytes at its end (a decryption's result is
+    // then shorter than its input by an odd amount).
+    const std::pair<std::size_t, std::size_t> steps[] = {
+        {2 * kLarge + 8, 0},      {kLarge, 0},    {kLarge + 3 * kPiece + 40, 13}, {kLarge + 3 * kPiece + 40, 0},
+        {kLarge + kPiece, 1},     {100, 0},       {kLarge + 7, 0},                {3 * kLarge + 5, kPiece + 9},
+        {kLarge + 2 * kPiece, 0}, {2 * kLarge + 8, 5000}};
+    for (const auto& [n, zeros] : steps) {
+        std::string text = test::RandomBytes(rng, n);
+        std::fill(text.end() - static_cast<std::ptrdiff_t>(zeros), text.end(), '\0');
+        if (zeros < n) text[n - zeros - 1] = 'x';
+        std::string filled = text;
+        filled.append(RC2::FilledSize(n) - n, '\0');
+        const std::string ciphertext = blockwise(filled);
+        const std::string plain      = filled.substr(0, filled.find_last_not_of('\0') + 1);
+        // Each member follows the last result of the one before.
+        for (int way = 0; way < 4; ++way) {
+            SCOPED_TRACE(testing::Message() << "text of " << n << " bytes, member " << way);
+            std::string out(ciphertext.size(), '#');
+            switch (way) {
+                case 0: { std::string arg = text; out = rc2.Encrypt(arg); break; }
+                case 1: out = rc2.Decrypt(ciphertext); break;
+                case 2: rc2.EncryptTo(text, out.data()); break;
+                case 3: out.resize(rc2.DecryptTo(ciphertext, out.data())); break;
+            }
+            const std::string& expected = way % 2 == 0 ? ciphertext : plain;
+            ASSERT_EQ(out, expected);
+            ASSERT_EQ(rc2.Result(), expected);
+        }
+    }
+}
+
 // A key stored into the buffer of an earlier, longer key (and a key set from
 // a view of the stored key itself) expands exactly as on a fresh object.
 TEST(MessagePaths, ReusedKeyBufferExpandsAsFresh) {

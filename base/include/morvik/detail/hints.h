@@ -12,6 +12,15 @@ namespace morvik::detail {
 // declines, the buffer simply stays on small pages.
 void AdviseHugePages(void* p, std::size_t n) noexcept;
 
+// Copies `n` bytes to `to` with stores that go around the caches: for outputs
+// far larger than the caches that are not read back soon, whose lines are
+// then written without first being read in. Such stores are ordered loosely
+// with the others, so a run of these copies ends with FenceCopies() before
+// the output is handed on. Where the processor has no such stores these are
+// memcpy and nothing.
+void CopyAroundCaches(void* to, const void* from, std::size_t n) noexcept;
+void FenceCopies() noexcept;
+
 // Asks for the cache line at `p` ahead of a write to it.
 inline void PrefetchForWrite([[maybe_unused]] const void* p) noexcept {
 #if defined(__GNUC__)
