@@ -153,7 +153,7 @@ void RC2::Transform(bool encrypting, std::string_view in, std::string& spare, Co
         // will fill while the cipher works, rather than when the copy into
         // them stalls on each one (a tenth off a 64 MiB message here). The
         // cipher writes into a caller's storage itself, and needs no such help.
-        if (large) {
+        if (large && (copy.appended || at + n > reuse)) {
             for (std::size_t line = 0; line < n; line += 64) {
                 if (at + line >= reuse) detail::PrefetchForWrite(result_.data() + at + line);
                 if (copy.appended) detail::PrefetchForWrite(copy.appended->data() + at + line);
