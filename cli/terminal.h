@@ -3,6 +3,10 @@
 
 #include <string>
 
+#include <morvik/detail/wipe.h>
+
+#include "failure.h"
+
 namespace morvik::cli {
 
 // Asks for the key on the controlling terminal (not standard input, which may
@@ -11,5 +15,21 @@ namespace morvik::cli {
 // returns, fails, or a signal ends the run. Fails with Exit::Usage when there
 // is no terminal, Exit::Key when the two differ.
 std::string PromptKey(bool confirm);
+
+// What both systems' PromptKey share: `read(again)` reads one line at the
+// prompt, the second time with `again` set; two different lines fail, and
+// neither is left in memory.
+template <class Read> std::string ConfirmedKey(bool confirm, Read read) {
+    std::string key = read(false);
+    if (!confirm) return key;
+    std::string again = read(true);
+    const bool same = key == again;
+    detail::Wipe(again);
+    if (!same) {
+        detail::Wipe(key);
+        throw Failure(Exit::Key, "--key-prompt: the two keys typed differ");
+    }
+    return key;
+}
 
 }  // namespace morvik::cli

@@ -7,6 +7,8 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include <morvik/blind_ascii.h>
 #include <morvik/hex.h>
@@ -15,6 +17,16 @@
 
 namespace morvik {
 namespace {
+
+// The ciphertext of whole blocks, one EncryptBlocks call per block: the
+// reference that the piece-at-a-time paths must match.
+std::string BlockByBlock(const RC2& rc2, std::string_view plain) {
+    std::string out(plain.size(), '\0');
+    for (std::size_t at = 0; at < plain.size(); at += 8)
+        rc2.EncryptBlocks(reinterpret_cast<const std::uint8_t*>(plain.data() + at),
+                          reinterpret_cast<std::uint8_t*>(out.data() + at), 1);
+    return out;
+}
 
 TEST(MessagePaths, ArmouredMembersEqualTheirComposition) {
     std::mt19937 rng(0x5EED0004);
@@ -111,10 +123,7 @@ TEST(MessagePaths, LongMessagesEqualTheBlockReference) {
     for (std::size_t n : {kPiece - 8, kPiece, kPiece + 8, 3 * kPiece + 24, std::size_t{5} << 20}) {
         std::string plain = test::RandomBytesWithZeros(rng, n);
         plain.back() = 'x';  // no zero bytes to strip at the end
-        std::string expected(n, '\0');
-        for (std::size_t at = 0; at < n; at += 8)
-            reference.EncryptBlocks(reinterpret_cast<const std::uint8_t*>(plain.data() + at),
-                                    reinterpret_cast<std::uint8_t*>(expected.data() + at), 1);
+        const std::string expected = BlockByBlock(reference, plain);
         std::string text = plain;
         const std::string ciphertext = rc2.Encrypt(text);
         ASSERT_EQ(ciphertext, expected) << n;
@@ -233,13 +242,6 @@ TEST(MessagePaths, LargeResultsOverwriteTheOneBefore) {
     rc2.Key("overwritten in place");
     reference.Key("overwritten in place");
     constexpr std::size_t kPiece = 16 * 1024, kLarge = std::size_t{1} << 20;
-    const auto blockwise = [&](std::string_view plain) {
-        std::string out(plain.size(), '\0');
-        for (std::size_t at = 0; at < plain.size(); at += 8)
-            reference.EncryptBlocks(reinterpret_cast<const std::uint8_t*>(plain.data() + at),
-                                    reinterpret_cast<std::uint8_t*>(out.data() + at), 1);
-        return out;
-    };
     // Sizes of the text, and zero bytes at its end (a decryption's result is
     // then shorter than its input by an odd amount).
     const std::pair<std::size_t, std::size_t> steps[] = {
@@ -252,7 +254,7 @@ TEST(MessagePaths, LargeResultsOverwriteTheOneBefore) {
         if (zeros < n) text[n - zeros - 1] = 'x';
         std::string filled = text;
         filled.append(RC2::FilledSize(n) - n, '\0');
-        const std::string ciphertext = blockwise(filled);
+        const std::string ciphertext = BlockByBlock(reference, filled);
         const std::string plain      = filled.substr(0, filled.find_last_not_of('\0') + 1);
         // Each member follows the last result of the one before.
         for (int way = 0; way < 4; ++way) {

@@ -86,16 +86,7 @@ private:
 std::string PromptKey(bool confirm) {
     Terminal tty;
     tty.Quiet();
-    std::string key = tty.ReadLine("Key: ");
-    if (!confirm) return key;
-    std::string again = tty.ReadLine("Key again: ");
-    const bool same = key == again;
-    detail::Wipe(again);
-    if (!same) {
-        detail::Wipe(key);
-        throw Failure(Exit::Key, "--key-prompt: the two keys typed differ");
-    }
-    return key;
+    return ConfirmedKey(confirm, [&](bool again) { return tty.ReadLine(again ? "Key again: " : "Key: "); });
 }
 
 }  // namespace morvik::cli

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvik::test {
@@ -20,6 +21,12 @@ int RunProgram(const std::vector<std::string>& argv, const std::filesystem::path
 int StartProgram(const std::vector<std::string>& argv, int input, const std::filesystem::path& out,
                  const std::filesystem::path& err, const std::vector<std::string>& env = {});
 int WaitProgram(int pid);
+
+// What a program is started with: the test's own environment without the
+// variables whose names start with `drop`, plus `add`; and pointers to the
+// strings of `words`, ended by a null pointer, as argv and envp are.
+std::vector<std::string> EnvironmentWithout(std::string_view drop, const std::vector<std::string>& add);
+std::vector<char*> NullEnded(std::vector<std::string>& words);
 #endif
 
 #ifdef _WIN32

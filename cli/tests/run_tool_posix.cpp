@@ -17,16 +17,8 @@ namespace morvik::test {
 int StartProgram(const std::vector<std::string>& args, int input, const std::filesystem::path& out,
                  const std::filesystem::path& err, const std::vector<std::string>& env) {
     std::vector<std::string> argv_s = args;
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_s;
-    for (char** e = environ; *e; ++e)
-        if (std::string_view(*e).rfind("MORVIK_KEY_HEX=", 0) != 0) env_s.push_back(*e);
-    env_s.insert(env_s.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& e : env_s) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env_s  = EnvironmentWithout("MORVIK_KEY_HEX=", env);
+    const std::vector<char*> argv = NullEnded(argv_s), envp = NullEnded(env_s);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input, 0);
@@ -37,6 +29,21 @@ int StartProgram(const std::vector<std::string>& args, int input, const std::fil
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
+}
+
+std::vector<std::string> EnvironmentWithout(std::string_view drop, const std::vector<std::string>& add) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (!std::string_view(*e).starts_with(drop)) env.push_back(*e);
+    env.insert(env.end(), add.begin(), add.end());
+    return env;
+}
+
+std::vector<char*> NullEnded(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (auto& w : words) pointers.push_back(w.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 int WaitProgram(int pid) {

@@ -37,6 +37,7 @@
 #include <morvik/rc2.h>
 
 #include "cli/progress.h"
+#include "run_tool.h"
 
 namespace {
 
@@ -280,16 +281,8 @@ protected:
     int Shell(const std::string& script, const std::vector<std::string>& env, const fs::path& out,
               const fs::path& err) {
         std::vector<std::string> argv_s{"/bin/sh", "-c", "cd \"$T\" || exit 99\n" + script};
-        std::vector<char*> argv;
-        for (auto& a : argv_s) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env_s;
-        for (char** e = environ; *e; ++e)
-            if (std::string_view(*e).rfind("MORVIK_", 0) != 0) env_s.push_back(*e);
-        env_s.insert(env_s.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (auto& e : env_s) envp.push_back(e.data());
-        envp.push_back(nullptr);
+        std::vector<std::string> env_s = morvik::test::EnvironmentWithout("MORVIK_", env);
+        const std::vector<char*> argv = morvik::test::NullEnded(argv_s), envp = morvik::test::NullEnded(env_s);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -368,9 +361,7 @@ public:
         if (::openpty(&master_, &slave, nullptr, nullptr, &ws) != 0) return;
         std::vector<std::string> argv_s{MORVIK_TOOL};
         argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argv_s) argv.push_back(a.data());
-        argv.push_back(nullptr);
+        const std::vector<char*> argv = morvik::test::NullEnded(argv_s);
         pid_ = ::fork();
         if (pid_ == 0) {
             if (own_session) {

@@ -543,16 +543,7 @@ private:
 
 std::string PromptKey(bool confirm) {
     Console console;
-    std::string key = console.ReadLine(L"Key: ");
-    if (!confirm) return key;
-    std::string again = console.ReadLine(L"Key again: ");
-    const bool same = key == again;
-    detail::Wipe(again);
-    if (!same) {
-        detail::Wipe(key);
-        throw Failure(Exit::Key, "--key-prompt: the two keys typed differ");
-    }
-    return key;
+    return ConfirmedKey(confirm, [&](bool again) { return console.ReadLine(again ? L"Key again: " : L"Key: "); });
 }
 
 }  // namespace morvik::cli
