@@ -156,7 +156,7 @@ const Row kRows[] = {
     {"C08_FileToStandardOutputWritesNothing", "", "printf 'abc\\0' > z; $M encrypt --form raw z > out", 7,
      "the input ends in 1 zero byte, which decryption would remove", "test ! -s out"},
     {"C08_LargeFileIsCheckedBeforeWriting", "",
-     "head -c 3000000 /dev/urandom > z; head -c 9 /dev/zero >> z; $M encrypt --form hex z > out", 7,
+     "seq 1 430000 > z; head -c 9 /dev/zero >> z; $M encrypt --form hex z > out", 7,
      "the input ends in 9 zero bytes", "test ! -s out"},
     {"C08_ArchiveFromAPipeWritesNothing", "", "mkdir docs; printf hi > docs/a; tar cf - docs | $M encrypt --form raw > d.rc2",
      7, "zero bytes, which decryption would remove", "test ! -s d.rc2"},
