@@ -353,13 +353,15 @@ private:
     double BestPeer(const std::string& category) const {
         return std::max({Best(category, "openssl"), Best(category, "nettle"), Best(category, "gcrypt")});
     }
-    static void Target(const char* what, double value, double goal, const char* unit) {
+    // A figure and its goal: at least `goal`, or with `at_most` at most.
+    static void Target(const char* what, double value, double goal, const char* unit, bool at_most = false) {
         if (!(value > 0) || value == HUGE_VAL) {
-            std::printf("  %-52s %10s   (target %g%s)  not run\n", what, "-", goal, unit);
+            std::printf("  %-52s %10s   (target %s%g%s)  not run\n", what, "-", at_most ? "at most " : "", goal, unit);
             return;
         }
-        std::printf("  %-52s %10.2f%s  (target %g%s)  %s\n", what, value, unit, goal, unit,
-                    value >= goal ? "met" : "NOT MET");
+        const bool met = at_most ? value <= goal : value >= goal;
+        std::printf("  %-52s %10.2f%s  (target %s%g%s)  %s\n", what, value, unit, at_most ? "at most " : "", goal,
+                    unit, met ? "met" : "NOT MET");
     }
 
     std::map<std::string, double> rates_;
@@ -383,6 +385,10 @@ void SummaryReporter::PrintSummary() const {
     Target("encrypt 64 B messages, best path / OpenSSL", Best("message_encrypt_64B", "morvik") / Rate("message_encrypt_64B/openssl"), 5, "x");
     Target("decrypt 64 B messages, best path / OpenSSL", Best("message_decrypt_64B", "morvik") / Rate("message_decrypt_64B/openssl"), 5, "x");
     Target("key setups per second / fastest peer's", Rate("key_setup_16B/morvik") / BestPeer("key_setup_16B"), 1, "x");
+    // Encryption's time over decryption's on the widest kernel: the two
+    // directions do the same work, so a gap is latency the kernel fails to hide.
+    Target("AVX-512 16 MiB: encryption time / decryption time",
+           Rate("ecb_decrypt_16MiB/morvik_avx512") / Rate("ecb_encrypt_16MiB/morvik_avx512"), 1.3, "x", true);
     for (const char* codec : {"hex_write_16MiB/morvik", "hex_read_16MiB/morvik", "armour_encode_16MiB/morvik", "armour_decode_16MiB/morvik"})
         Target(codec, Rate(codec) / 1e9, 1, " GB/s");
     Target("encrypt_asc_16MiB/morvik", Rate("encrypt_asc_16MiB/morvik") / 1e6, 500, " MB/s");

@@ -59,14 +59,15 @@ protected:
     void TearDown() override { ForceKernel(test::RequestedKernel()); }
 };
 
-// Every count from 0 to 255 passes through each width a kernel has (128, 64,
-// 32, 16 and 8 blocks) and through the scalar tail. Input and output start at odd
+// Every count from 0 to 319 passes through each width a kernel has (160,
+// 128, 64, 32, 16 and 8 blocks), after a widest pass too, and through the
+// scalar tail. Input and output start at odd
 // offsets, and guard bytes around the output catch writes past the end.
 TEST_P(KernelTest, BulkMatchesOneBlockAtATime) {
     std::mt19937 rng(0x5EED0001);
     constexpr std::size_t kGuard = 40;
     constexpr std::uint8_t kGuardByte = 0xA5;
-    for (std::size_t count = 0; count < 256; ++count) {
+    for (std::size_t count = 0; count < 320; ++count) {
         SCOPED_TRACE(testing::Message() << "blocks " << count);
         RandomCipher c(rng);
         const detail::KeySchedule ks = c.Schedule();

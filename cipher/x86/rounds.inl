@@ -87,12 +87,18 @@ MORVIK_ROUNDS_INLINE void Pass(const Keys<V>& keys, const std::uint8_t*& in, std
 }
 
 // Every whole group of the remaining blocks: InFlight groups a pass while
-// there are enough, then two, then one.
+// there are enough, then four, two and one as they fit.
 template <bool Encrypting, int InFlight, class V, template <class> class Keys>
 MORVIK_ROUNDS_INLINE void PassGroups(const Keys<V>& keys, const std::uint8_t*& in, std::uint8_t*& out,
                                      std::size_t& blocks) {
     constexpr std::size_t kGroup = sizeof(V) / 2;  // blocks in one group
     for (; blocks >= InFlight * kGroup; blocks -= InFlight * kGroup) Pass<Encrypting, InFlight>(keys, in, out);
+    if constexpr (InFlight > 4) {
+        if (blocks >= 4 * kGroup) {
+            Pass<Encrypting, 4>(keys, in, out);
+            blocks -= 4 * kGroup;
+        }
+    }
     if constexpr (InFlight > 2) {
         if (blocks >= 2 * kGroup) {
             Pass<Encrypting, 2>(keys, in, out);
