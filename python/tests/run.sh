@@ -4,7 +4,8 @@
 # environment and runs the Python tests there; pip must then show the
 # project's version and uninstall every file of it.
 #   run.sh PYTHON BUILD_DIR MISSING DATA_DIR WORK
-# MORVIK_PRELOAD is preloaded for the tests alone (the sanitizers' runtime).
+# MORVIK_PRELOAD is preloaded wherever the module is imported, not for pip
+# (the sanitizers' runtime).
 # Exits 77 (CTest: skipped) with a message where the module could not be
 # built or pytest, pycryptodome or the wheel's tools are missing;
 # MORVIK_REQUIRE_PYTHON=1 makes each of those a failure.
@@ -59,7 +60,7 @@ site=$("$venv" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
 shown=$("$venv" -m pip show morvik)
 grep -qx "Version: $version" <<<"$shown" || fail "pip show morvik: $shown"
 grep -qx "Location: $site" <<<"$shown" || fail "pip show morvik: not in the environment: $shown"
-"$venv" -c "import morvik, sys
+LD_PRELOAD=${MORVIK_PRELOAD:-} "$venv" -c "import morvik, sys
 assert morvik.__file__.startswith('$site/morvik/'), morvik.__file__
 assert morvik.__version__ == '$version', morvik.__version__"
 
