@@ -53,6 +53,17 @@ path_has() {
         q 'HKCU\Environment' /v PATH
     fi | grep -qi 'Morvik RC2'
 }
+# Once, under load, Wine's msiexec came back from an upgrade before the
+# path named the folder, which it did a moment later: a path that is to name
+# it is given up to 30 seconds.
+path_gets() {
+    for _ in $(seq 30); do
+        path_has "$1" && return 0
+        sleep 1
+    done
+    return 1
+}
+
 # The package's script host: the 32-bit one for x86 in a 64-bit prefix.
 # Under load Wine's cscript now and then ends without running the script at
 # all; that alone (no line of the script's own) earns one more run, which
