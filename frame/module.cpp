@@ -109,18 +109,6 @@ STDAPI DllCanUnloadNow() {
     return g_objects.load() == 0 && g_locks.load() == 0 && g_factory_refs.load() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() { return Register(Scope::Machine); }
+STDAPI DllRegisterServer() { return Register(); }
 
-STDAPI DllUnregisterServer() { return Unregister(Scope::Machine); }
-
-// regsvr32 /n /i:user registers for the current user only, and
-// regsvr32 /u /n /i:user takes that back; without a command line it is the
-// machine-wide registration, as regsvr32 /i pairs it with DllRegisterServer.
-STDAPI DllInstall(BOOL install, LPCWSTR command_line) {
-    Scope scope = Scope::Machine;
-    if (command_line && *command_line) {
-        if (CompareStringOrdinal(command_line, -1, L"user", -1, TRUE) != CSTR_EQUAL) return E_INVALIDARG;
-        scope = Scope::User;
-    }
-    return install ? Register(scope) : Unregister(scope);
-}
+STDAPI DllUnregisterServer() { return Unregister(); }

@@ -21,11 +21,10 @@ void ObjectDestroyed() noexcept;
 // The full path of this module, or "" if the system cannot tell.
 std::wstring ModulePath();
 
-// Registration for every user of the machine, or for the current user only
-// (under HKEY_CURRENT_USER\Software\Classes, which needs no rights).
-enum class Scope { Machine, User };
-HRESULT Register(Scope scope) noexcept;
-HRESULT Unregister(Scope scope) noexcept;
+// Registration for every user of the machine. (A per-user installation is
+// the MSI's, with its own registry rows under HKEY_CURRENT_USER.)
+HRESULT Register() noexcept;
+HRESULT Unregister() noexcept;
 
 // The type library carried in this module's own "TYPELIB" resource.
 HRESULT LoadOwnTypeLib(ITypeLib** library) noexcept;

@@ -1,5 +1,5 @@
-// The server's registration, machine-wide or for the current user, with both
-// architectures side by side.
+// The server's machine-wide registration, with both architectures side by
+// side.
 //
 // On 64-bit Windows the two registry views share the ProgID and the type
 // library keys, while each has its own class and interface keys. So each
@@ -8,8 +8,7 @@
 // RegisterTypeLib does, so that either kind of process can marshal); and what
 // is shared goes only with the last architecture that is registered. The keys
 // are written here rather than by RegisterTypeLib, whose undoing removes the
-// interface keys of both views, and whose per-user form (under Wine) writes
-// machine-wide.
+// interface keys of both views.
 #include "module.h"
 
 #include <olectl.h>
@@ -53,7 +52,7 @@ std::wstring GuidText(REFGUID guid) {
 
 class Classes {
 public:
-    explicit Classes(Scope scope) : root_(scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER) {}
+    Classes() : root_(HKEY_LOCAL_MACHINE) {}
 
     LSTATUS Set(const std::wstring& key, REGSAM view, const wchar_t* name, const std::wstring& value) const {
         HKEY handle;
@@ -171,8 +170,8 @@ HRESULT Write(const Classes& classes, const Keys& k) {
 
 }  // namespace
 
-HRESULT Unregister(Scope scope) noexcept try {
-    const Classes classes(scope);
+HRESULT Unregister() noexcept try {
+    const Classes classes;
     const Keys k;
     LSTATUS failed = ERROR_SUCCESS;
     const auto check = [&](LSTATUS status) {
@@ -199,15 +198,15 @@ HRESULT Unregister(Scope scope) noexcept try {
     return E_OUTOFMEMORY;
 }
 
-HRESULT Register(Scope scope) noexcept try {
-    const Classes classes(scope);
+HRESULT Register() noexcept try {
+    const Classes classes;
     const HRESULT hr = Write(classes, Keys());
     // A registration that could not be finished is taken back, so that no
     // half of one is left.
-    if (FAILED(hr)) Unregister(scope);
+    if (FAILED(hr)) Unregister();
     return hr;
 } catch (...) {
-    Unregister(scope);
+    Unregister();
     return E_OUTOFMEMORY;
 }
 

@@ -17,11 +17,17 @@ packages=(
   # the Python module and its tests (Debian's python3), and the packages' checks
   python3-dev pybind11-dev python3-pytest python3-pycryptodome
   dpkg-dev unzip
+  # the wheel, built offline, and the virtual environment its tests run in
+  python3-pip python3-setuptools python3-wheel python3-venv python3-build python3-pybind11
+  # Debian's checks of the .debs
+  lintian
   # memory checking of the tool and its tests
   valgrind
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32 wine64 libwine-dev
+  # the Windows installers (wixl) and their tables (msibuild, msiinfo)
+  wixl msitools
   # fuzz targets: clang, and libFuzzer with the sanitizer runtimes (only recommended by clang)
   clang libclang-rt-dev
 )
