@@ -7,6 +7,15 @@ endif()
 if(TARGET morvik_man)
   install(FILES ${PROJECT_BINARY_DIR}/cli/morvik.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 endif()
+# Shell completions, where each shell looks for the completions of packages.
+if(TARGET morvik AND NOT WIN32)
+  set(completions ${PROJECT_SOURCE_DIR}/cli/completions)
+  install(FILES ${completions}/morvik.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME morvik COMPONENT tool)
+  install(FILES ${completions}/_morvik DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions COMPONENT tool)
+  install(FILES ${completions}/morvik.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d
+          COMPONENT tool)
+endif()
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT library)

@@ -39,6 +39,8 @@ if(KIND STREQUAL "DEB")
                usr/share/doc/morvik/LICENSE)
   if(MAN)
     list(APPEND expected usr/share/man/man1/morvik.1)
+    list(APPEND expected usr/share/bash-completion/completions/morvik usr/share/zsh/vendor-completions/_morvik
+                         usr/share/fish/vendor_completions.d/morvik.fish)
   endif()
   foreach(f ${expected})
     if(NOT listing MATCHES " \\./${f}( ->|\n)")
