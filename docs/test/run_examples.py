@@ -30,7 +30,7 @@ import subprocess
 import sys
 import tempfile
 
-FENCE = re.compile(r"^```(\S*)\s*(.*)$")
+FENCE = re.compile(r"^(```+)([^`\s]*)\s*(.*)$")
 NATIVE = {"sh": "bash", "bash": "bash", "python": "python"}
 WINE = {"vb": ".vbs", "vbscript": ".vbs", "js": ".js", "javascript": ".js"}
 TIMEOUT = 60
@@ -60,15 +60,17 @@ def blocks(path):
         if not m:
             i += 1
             continue
-        start, body = i + 1, []
+        # A fence ends at one of at least as many backticks, so that a page
+        # can show a marked example inside a longer fence without running it.
+        start, body, ticks = i + 1, [], m.group(1)
         i += 1
-        while i < len(lines) and not lines[i].startswith("```"):
+        while i < len(lines) and lines[i].rstrip() != ticks and not re.fullmatch(ticks + "`*", lines[i].rstrip()):
             body.append(lines[i])
             i += 1
         if i == len(lines):
             sys.exit(f"{path}:{start}: a fence that is never closed")
         i += 1
-        block = Block(os.path.relpath(path), start, m.group(1), m.group(2), "\n".join(body) + "\n")
+        block = Block(os.path.relpath(path), start, m.group(2), m.group(3), "\n".join(body) + "\n")
         if block.lang == "text" and "output" in block.words:
             if not found or not found[-1].runs or found[-1].expected is not None:
                 sys.exit(f"{block.where()}: an output block that follows no runnable block")
