@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include <morvik/cp1252.h>
 #include <morvik/error.h>
@@ -305,7 +306,18 @@ public:
 
     std::string Apply(std::string_view record) override {
         if (job_.encrypting) {
-            text_.assign(record);
+            if (job_.utf8) {
+                // The engine reports a member's Error; the conversion's own
+                // message is kept for Explain.
+                try {
+                    text_ = platform::TextBytes(record, "the plaintext");
+                } catch (const Failure& f) {
+                    unconverted_ = f.what();
+                    throw Error(ErrorNumber::Overflow);
+                }
+            } else {
+                text_.assign(record);
+            }
             if (!job_.hex) return rc2_.EncryptAsc(text_);
             rc2_.Encrypt(text_);
             return rc2_.ResultHex();
@@ -317,7 +329,7 @@ public:
     // The same explanation as the whole-input commands give, from the place
     // the member's error carries: the armour's own, or the ciphertext's.
     std::string Explain(std::string_view, const Error& error) override {
-        if (job_.encrypting) return error.what();
+        if (job_.encrypting) return unconverted_.empty() ? error.what() : std::exchange(unconverted_, {});
         const auto kind = error.position().kind;
         const bool armour = kind == ErrorPosition::Kind::Group || kind == ErrorPosition::Kind::TailMark;
         return Explained(error, armour     ? "armoured text"
@@ -332,6 +344,7 @@ private:
     RC2&             rc2_;
     const RecordJob& job_;
     std::string      text_;
+    std::string      unconverted_;  // why the last record's text had no bytes
 };
 
 }  // namespace
@@ -573,8 +586,8 @@ Records (--lines, --csv):
   as RFC 4180 has it (quoted fields, doubled quotes, line breaks inside
   quotes); --delimiter C sets the delimiter (tab for TSV). Records are hex or
   asc, never raw. A plaintext that holds CR or LF cannot be one line: --lines
-  stops with status 7, --csv writes it in quotes. With --utf8 every decrypted
-  record is written as UTF-8. The first bad record stops the run with its line
+  stops with status 7, --csv writes it in quotes. With --utf8 every record's
+  plaintext is read (encrypt) or written (decrypt) as UTF-8. The first bad record stops the run with its line
   (or row and column) and its status; with --keep-going its field is written
   empty, it is reported on standard error, and the run ends with the first
   bad record's status and a count. A record may be up to 64 MiB long.

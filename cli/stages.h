@@ -12,6 +12,7 @@
 //   AscEncodeStage    AscEncodeStream (BlindAscii::Full2Asc, ResultAsc)
 //   AscDecodeStage    AscDecodeStream (BlindAscii::Asc2Full)
 //   Utf8Stage         Windows-1252 bytes to UTF-8 text (cp1252::ToUtf8).
+//   FromUtf8Stage     UTF-8 text to Windows-1252 bytes (encrypt --utf8).
 //
 // Memory stays bounded whatever the input. A stage turns the core's errors
 // into cli::Failure, with the exit status of their class and a message that
@@ -147,6 +148,26 @@ public:
 private:
     Sink&       next_;
     std::string out_;
+};
+
+// encrypt --utf8: UTF-8 text to the bytes the object's string has for it
+// (platform::TextBytes), however the text is cut into pieces. A character
+// with no byte, or malformed UTF-8, fails with Exit::Overflow naming its byte
+// offset and line in the whole input.
+class FromUtf8Stage final : public Sink {
+public:
+    explicit FromUtf8Stage(Sink& next) : next_(next) {}
+    void Write(std::string_view bytes) override;
+    void Finish() override;
+
+private:
+    void Convert(std::string_view text);
+
+    Sink&         next_;
+    std::string   pending_;  // an incomplete sequence at the end of a piece
+    std::string   out_;
+    std::uint64_t offset_ = 0;  // of the first byte not yet converted
+    std::uint64_t line_   = 1;
 };
 
 // Collects everything in memory; for tests and for short texts.

@@ -22,6 +22,18 @@ endif()
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
+  # The guides, beside the tool that most of them are about.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/guides COMPONENT tool
+          FILES_MATCHING PATTERN "*.md")
+endif()
+# Shell completions, where each shell looks for the completions of packages.
+if(TARGET morvik AND NOT WIN32)
+  set(completions ${PROJECT_SOURCE_DIR}/cli/completions)
+  install(FILES ${completions}/morvik.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME morvik COMPONENT tool)
+  install(FILES ${completions}/_morvik DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions COMPONENT tool)
+  install(FILES ${completions}/morvik.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d
+          COMPONENT tool)
 endif()
 
 if(MORVIK_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT WIN32)

@@ -1,10 +1,15 @@
 """RC2 (RFC 2268) with hex and base-66 armoured text forms."""
+import array
+import mmap
 import os
-from typing import Literal, Union
+import sys
+from typing import Any, Literal, Union
 
-from typing_extensions import Buffer as _Buffer  # bytes, bytearray, memoryview, array, ...
-
-_BytesLike = Union[bytes, bytearray, memoryview, _Buffer]
+# Anything with the buffer protocol; the standard library names it from 3.12.
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer as _BytesLike
+else:
+    _BytesLike = Union[bytes, bytearray, memoryview, array.array[Any], mmap.mmap]
 _Text = Union[str, _BytesLike]  # str through Windows-1252, or the bytes themselves
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Form = Literal["raw", "hex", "asc"]  # the ciphertext's form in the file

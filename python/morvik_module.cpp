@@ -341,7 +341,18 @@ std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::s
 }  // namespace
 
 PYBIND11_MODULE(morvik, m) {
-    m.doc() = "RC2 (RFC 2268) with hex and base-66 armoured text forms, byte for byte as the Morvik.RC2 object.";
+    m.doc() = R"(RC2 (RFC 2268) with hex and base-66 armoured text forms, byte for byte as the Morvik.RC2 object.
+
+    >>> import morvik
+    >>> rc2 = morvik.RC2()
+    >>> rc2.effective_key_length = 64          # before the key
+    >>> rc2.key_hex = "88bca90e90875a7f0f79c384627bafb2"
+    >>> rc2.decrypt_asc("VKPAyyty0bBg2")
+    b'abc'
+
+RC2 is the object (help(morvik.RC2)); Error is what it raises. The functions
+hex_write, hex_read, asc_encode and asc_decode are the two text forms alone,
+zero_fill the text that encrypt works on. Guide: docs/python.md.)";
     m.attr("__version__") = morvik::kVersion;
     m.attr("BLOCK_SIZE") = RC2::kBlockSize;
 
@@ -380,7 +391,8 @@ Keys of 1..128 bytes are used, other lengths ignored; effective_key_length
 0..1024 is stored (0: the key's own bits) and applies from the next key.
 Encrypting fills a short final block with zero bytes; decrypting removes
 every zero byte at the end. Errors raise morvik.Error.)")
-        .def(py::init<>())
+        .def(py::init<>(), "A new object: no key yet (its expanded key is all zeros, with which encrypt\n"
+                           "already works), effective_key_length 0, an empty last result.")
         .def_property("key",
             [](PyRC2& self) { return self.Run(0, [](RC2& r) { return ToBytes(r.Key()); }); },
             [](PyRC2& self, py::object v) {

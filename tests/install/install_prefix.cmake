@@ -16,6 +16,8 @@ set(expected
   bin/morvik share/doc/morvik/LICENSE)
 if(MAN)
   list(APPEND expected share/man/man1/morvik.1)
+  list(APPEND expected share/bash-completion/completions/morvik share/zsh/vendor-completions/_morvik
+                       share/fish/vendor_completions.d/morvik.fish share/doc/morvik/guides/migrating.md)
 endif()
 set(faults "")
 foreach(f ${expected})
