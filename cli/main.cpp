@@ -22,14 +22,11 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
-#include "failure.h"
+#include "front.h"
 #include "io.h"
-#include "line_break.h"
-#include "options.h"
 #include "platform.h"
 #include "progress.h"
 #include "records.h"
-#include "stages.h"
 #include "terminal.h"
 
 namespace morvik::cli {
@@ -211,18 +208,24 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
         std::string typed = PromptKey(k.confirm);
         source = "--key-prompt";
         try {
-            key = TextArgument(typed, source);
+            key = TextBytes(typed, source);
         } catch (...) {
             detail::Wipe(typed);
             throw;
         }
         detail::Wipe(typed);
     } else if (k.text_opt->count() > 0) {
-        key = TextArgument(k.text, "--key"), source = "--key";
+        key = TextBytes(k.text, "--key"), source = "--key";
     } else if (k.file_opt->count() > 0) {
         if (k.file == "-" && reads_stdin)
             throw Failure(Exit::Usage, "--key-file -: standard input cannot hold both the key and the input");
         key = ReadKeyFile(k.file), source = "--key-file '" + k.file + "'";
+        // An editor or `echo` ends a saved key with a line break, which is
+        // then part of the key: the key stays the file's bytes, but says so.
+        if (!key.empty() && (key.back() == '\n' || key.back() == '\r') && key.size() <= RC2::kMaxKeyLength)
+            std::cerr << "morvik: warning: " << source << ": the key ends with a line break (" << Describe(key.back())
+                      << "), which is part of the key: --key-file reads the file whole (printf %s writes a key "
+                         "without one)\n";
     } else if (const char* env = std::getenv("MORVIK_KEY_HEX")) {
         key = StrictHexKey(env, "MORVIK_KEY_HEX"), source = "MORVIK_KEY_HEX";
     } else {
@@ -239,14 +242,8 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
 }
 
 Input OpenInput(const IoOptions& io) {
-    if (io.text) return Input::Text(TextArgument(*io.text, "--text"));
+    if (io.text) return Input::Text(TextBytes(*io.text, "--text"));
     return Input::File(io.input);
-}
-
-Failure TrailingZeros(std::uint64_t zeros) {
-    return Failure(Exit::DataLoss, "the input ends in " + Count(zeros, "zero byte") +
-                                    ", which decryption would remove: the ciphertext would not give it back "
-                                    "whole (--allow-trailing-zeros encrypts it anyway)");
 }
 
 // Pushes the whole input through a chain of stages. With `refuse_zeros`, an
@@ -254,37 +251,9 @@ Failure TrailingZeros(std::uint64_t zeros) {
 // so that no output file appears and held-back output is dropped.
 void Pump(Input& in, Sink& head, const IoOptions& io, const std::string& label, bool refuse_zeros = false) {
     Progress progress(label, in.Size(), !io.no_progress);
-    std::uint64_t zeros = 0;
-    for (std::string_view piece; !(piece = in.Next()).empty();) {
-        head.Write(piece);
-        progress.Advance(piece.size());
-        const std::size_t last = piece.find_last_not_of('\0');
-        zeros = last == std::string_view::npos ? zeros + piece.size() : piece.size() - last - 1;
-    }
-    progress.Clear();
-    if (refuse_zeros && zeros > 0) throw TrailingZeros(zeros);
-    head.Finish();
+    front::Pump([&] { return in.Next(); }, head, refuse_zeros, [&](std::size_t n) { progress.Advance(n); },
+                [&] { progress.Clear(); });
 }
-
-enum class Form { Raw, Hex, Asc };
-
-class Chain {
-public:
-    explicit Chain(Sink& tail) : head_(&tail) {}
-    template <typename Stage, typename... Args>
-    Stage& Prepend(Args&&... args) {
-        auto stage = std::make_unique<Stage>(std::forward<Args>(args)..., *head_);
-        Stage& added = *stage;
-        stages_.push_back(std::move(stage));
-        head_ = &added;
-        return added;
-    }
-    Sink& Head() { return *head_; }
-
-private:
-    std::vector<std::unique_ptr<Sink>> stages_;
-    Sink* head_;
-};
 
 void AddRecords(CLI::App& cmd, RecordOptions& r) {
     auto* lines = cmd.add_flag("--lines", r.lines, "every line is one message (see Records below)");
@@ -296,7 +265,12 @@ void AddRecords(CLI::App& cmd, RecordOptions& r) {
     cmd.add_option("--delimiter", r.delimiter, "with --csv: the field delimiter, one character or 'tab' (default ,)")
         ->option_text("C")
         ->needs(csv);
-    cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: write a bad record's field empty and go on");
+    auto* keep_going =
+        cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: the same as --on-error empty");
+    cmd.add_option("--on-error", r.on_error, "with --lines or --csv: stop at a bad record (stop, the default), or go "
+                                             "on writing it unchanged (keep) or empty (empty)")
+        ->option_text("stop|keep|empty")
+        ->excludes(keep_going);
 }
 
 void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, RecordJob job) {
@@ -324,9 +298,7 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zer
     }
     Chain chain(out);
     if (form != Form::Raw) out.EndTextWithNewlineOnTerminal();
-    if (form == Form::Hex) chain.Prepend<HexWriteStage>();
-    if (form == Form::Asc) chain.Prepend<AscEncodeStage>();
-    chain.Prepend<EncryptStage>(rc2);
+    PrependEncrypt(chain, rc2, form);
     try {
         Pump(in, chain.Head(), io, "encrypting", !allow_zeros);
     } catch (const Failure& f) {
@@ -345,21 +317,11 @@ void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, con
     Input in = OpenInput(io);
     Chain chain(out);
     if (utf8) chain.Prepend<Utf8Stage>();
-    const char* what = form == Form::Raw   ? "the ciphertext"
-                       : form == Form::Hex ? "the ciphertext read from the hex text"
-                                           : "the ciphertext decoded from the armoured text";
-    chain.Prepend<DecryptStage>(rc2, what);
-    if (form == Form::Hex) chain.Prepend<HexReadStage>();
-    if (form == Form::Asc) chain.Prepend<AscDecodeStage>();
-    const FinalLineBreakStage* dropping =
-        form != Form::Raw && !io.text && !io.exact ? &chain.Prepend<FinalLineBreakStage>() : nullptr;
+    const FinalLineBreakStage* dropping = PrependDecrypt(chain, rc2, form, !io.text && !io.exact);
     try {
         Pump(in, chain.Head(), io, "decrypting");
     } catch (const Failure& f) {
-        // The usual cause of a ciphertext text that reads to a bad length.
-        const bool ends_in_break = dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak();
-        if (form == Form::Raw || f.status() != Exit::Invalid || !ends_in_break) throw;
-        throw Failure(f.status(), std::string(f.what()) + " (the text ends with a line break, which counts as part of it)");
+        RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
 }
 

@@ -7,7 +7,7 @@
 #include <morvik/cp1252.h>
 #include <morvik/error.h>
 
-#include "failure.h"
+#include "front.h"
 #include "io.h"
 #include "platform.h"
 #include "progress.h"
@@ -275,8 +275,11 @@ char Delimiter(const std::string& text) {
 void CheckRecordOptions(const RecordOptions& options, bool raw_form) {
     if (!options.Active()) {
         if (options.keep_going) throw Failure(Exit::Usage, "--keep-going works only with --lines or --csv");
+        if (options.on_error) throw Failure(Exit::Usage, "--on-error works only with --lines or --csv");
         return;
     }
+    if (options.on_error && *options.on_error != "stop" && *options.on_error != "keep" && *options.on_error != "empty")
+        throw Failure(Exit::Usage, "--on-error '" + Printable(*options.on_error) + "': it is stop, keep or empty");
     const char* mode = options.lines ? "--lines" : "--csv";
     if (raw_form)
         throw Failure(Exit::Usage, std::string(mode) +
@@ -311,7 +314,7 @@ public:
             return rc2_.ResultHex();
         }
         std::string plain = job_.hex ? rc2_.DecryptHex(record) : rc2_.DecryptAsc(record);
-        return job_.utf8 ? platform::BytesToUtf8(plain) : plain;
+        return job_.utf8 ? BytesToUtf8(plain) : plain;
     }
 
     // The same explanation as the whole-input commands give, from the place
@@ -336,14 +339,17 @@ private:
 
 }  // namespace
 
-// Bad records: the first stops the run, or with --keep-going each is reported
-// and the run goes on.
+// Bad records: the first stops the run, or with --on-error keep or empty
+// (--keep-going) each is reported and the run goes on.
 class RecordEngine::Verdicts {
 public:
-    Verdicts(bool keep_going, std::string prefix) : keep_going_(keep_going), prefix_(std::move(prefix)) {}
+    Verdicts(RecordOptions::OnError on_error, std::string prefix) : on_error_(on_error), prefix_(std::move(prefix)) {}
+
+    // Whether a bad record is written unchanged, rather than empty.
+    bool Keeps() const { return on_error_ == RecordOptions::OnError::Keep; }
 
     void Bad(Exit status, const std::string& where, const std::string& message) {
-        if (!keep_going_) throw Failure(status, where + ": " + message);
+        if (on_error_ == RecordOptions::OnError::Stop) throw Failure(status, where + ": " + message);
         std::cerr << prefix_ << where << ": " << message << '\n';
         if (bad_++ == 0) first_ = status, first_where_ = where;
     }
@@ -351,11 +357,11 @@ public:
     void Done(std::uint64_t records, const char* what) const {
         if (bad_ == 0) return;
         throw Failure(first_, std::to_string(bad_) + " of " + std::to_string(records) + " records failed (the first: " +
-                                  first_where_ + "); their " + what + " written empty");
+                                  first_where_ + "); their " + what + " written " + (Keeps() ? "unchanged" : "empty"));
     }
 
 private:
-    bool          keep_going_;
+    RecordOptions::OnError on_error_;
     std::string   prefix_;
     std::uint64_t bad_ = 0;
     Exit          first_ = Exit::Ok;
@@ -439,9 +445,11 @@ private:
                               "the plaintext holds a line break (" + Describe(result[brk]) + " at byte " +
                                   std::to_string(brk + 1) +
                                   "), so it cannot be one line; --csv 1 writes such plaintexts whole, in quotes");
+                if (verdicts_.Keeps()) buffer_ += text;
             }
         } catch (const Error& e) {
             verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(text, e) + hint());
+            if (verdicts_.Keeps()) buffer_ += text;
         }
         buffer_ += ending;
         Maybe();
@@ -497,6 +505,7 @@ public:
         } catch (const Error& e) {
             verdicts_.Bad(static_cast<Exit>(e.code()), where(),
                           transform_.Explain(value, e) + (reader_.Number() == 1 ? MarkHint(value) : ""));
+            if (verdicts_.Keeps()) buffer_.append(bytes.substr(field.begin, field.end - field.begin));  // as it was, quotes and all
         }
         buffer_.append(bytes.substr(field.end)).append(ending);
         Maybe();
@@ -531,7 +540,7 @@ private:
 }  // namespace
 
 RecordEngine::RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix)
-    : verdicts_(std::make_unique<Verdicts>(options.keep_going, std::move(prefix))) {
+    : verdicts_(std::make_unique<Verdicts>(options.Bad(), std::move(prefix))) {
     if (options.lines) job_ = std::make_unique<LineJob>(transform, out, *verdicts_);
     else job_ = std::make_unique<CsvJob>(transform, out, *verdicts_, options);
 }
@@ -575,9 +584,11 @@ Records (--lines, --csv):
   asc, never raw. A plaintext that holds CR or LF cannot be one line: --lines
   stops with status 7, --csv writes it in quotes. With --utf8 every decrypted
   record is written as UTF-8. The first bad record stops the run with its line
-  (or row and column) and its status; with --keep-going its field is written
-  empty, it is reported on standard error, and the run ends with the first
-  bad record's status and a count. A record may be up to 64 MiB long.
+  (or row and column) and its status (--on-error stop, the default). With
+  --on-error keep its field or line is written unchanged, with --on-error
+  empty (or --keep-going) it is written empty; either way it is reported on
+  standard error, and the run ends with the first bad record's status and a
+  count. A record may be up to 64 MiB long.
 
   morvik decrypt --key-file key.bin --lines tokens.txt -o tokens.plain
   morvik decrypt --key-file key.bin --csv email --header users.csv -o users.plain.csv)";

@@ -31,7 +31,7 @@
 #include <morvik/error.h>
 #include <morvik/rc2.h>
 
-#include "stages.h"
+#include "front.h"
 
 namespace morvik::cli {
 
@@ -129,13 +129,22 @@ struct RecordOptions {
     std::optional<std::string> csv;  // the column: a number from 1, or a name with header
     bool                       header = false;
     std::string                delimiter = ",";
-    bool                       keep_going = false;
+    bool                       keep_going = false;  // the same as --on-error empty
+    std::optional<std::string> on_error;            // stop, keep or empty
 
     bool Active() const { return lines || csv.has_value(); }
+    // What a bad record's field or line becomes: stop the run (the default),
+    // keep it unchanged, or write it empty.
+    enum class OnError { Stop, Keep, Empty };
+    OnError Bad() const {
+        if (keep_going || on_error == "empty") return OnError::Empty;
+        return on_error == "keep" ? OnError::Keep : OnError::Stop;
+    }
 };
 
 // Refuses (Exit::Usage) what cannot work per record: the raw form, a bad
-// column or delimiter, --keep-going without a record mode.
+// column or delimiter, --keep-going or --on-error without a record mode, an
+// --on-error other than stop, keep or empty.
 void CheckRecordOptions(const RecordOptions& options, bool raw_form);
 
 // What happens to one record. Apply may throw morvik::Error for a bad record.

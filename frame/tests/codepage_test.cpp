@@ -14,7 +14,7 @@
 #include <ole2.h>
 
 #include "morvik.h"
-#include "code_page.h"
+#include <morvik/code_page.h>
 #include "rc2_calls.h"
 
 #include <morvik/cp1252.h>
@@ -31,7 +31,7 @@
 
 namespace {
 
-using morvik::frame::CodePage;
+using CodePage = morvik::AnsiCodePage;
 using namespace morvik::test;
 
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);

@@ -1,4 +1,5 @@
-// morvik — the streaming stages behind every command.
+// Morvik RC2 fronts — the streaming stages behind every command of the tool
+// and every file call of the Python module.
 //
 // A command is a chain of stages ending in an output: bytes are pushed in with
 // Write() in pieces of any size, and Finish() marks the end of the input. Each
@@ -11,10 +12,10 @@
 //   HexReadStage      hex::ReadStream (hex::Read, lenient)
 //   AscEncodeStage    AscEncodeStream (BlindAscii::Full2Asc, ResultAsc)
 //   AscDecodeStage    AscDecodeStream (BlindAscii::Asc2Full)
-//   Utf8Stage         Windows-1252 bytes to UTF-8 text (cp1252::ToUtf8).
+//   Utf8Stage         byte-string bytes to UTF-8 text (SystemCodePage().ToUtf8).
 //
 // Memory stays bounded whatever the input. A stage turns the core's errors
-// into cli::Failure, with the exit status of their class and a message that
+// into front::Failure, with the exit status of their class and a message that
 // says where the input went wrong, from the position the error carries.
 #pragma once
 
@@ -29,9 +30,10 @@
 #include <morvik/rc2.h>
 #include <morvik/sink.h>
 
-#include "failure.h"
+#include <morvik/front/explain.h>
+#include <morvik/front/failure.h>
 
-namespace morvik::cli {
+namespace morvik::front {
 
 // The size of the pieces in which the tool reads and writes.
 inline constexpr std::size_t kChunkSize = 64 * 1024;
@@ -41,12 +43,6 @@ public:
     // End of input: flush what was held back, then finish the next stage.
     virtual void Finish() = 0;
 };
-
-// The failure for an error of the core: the error number is the exit status,
-// and the message starts with `subject`, which names the input ("the
-// ciphertext", "armoured text", "--text"), and names the place where the
-// error's position says the input went wrong.
-Failure Explained(const Error& error, const std::string& subject);
 
 // One of the core's streams as a stage. The stream's pieces are gathered into
 // chunks of up to kChunkSize, and what one Write produced goes on before it
@@ -159,8 +155,4 @@ public:
     bool        finished = false;
 };
 
-// A character as it may be shown in a message: itself if printable ASCII,
-// else its code ("0x0A").
-std::string Describe(char c);
-
-}  // namespace morvik::cli
+}  // namespace morvik::front
