@@ -9,6 +9,7 @@
 #include <morvik/code_page.h>
 #include <morvik/detail/wipe.h>
 
+#include <morvik/front/explain.h>
 #include <morvik/front/failure.h>
 #include <morvik/front/target.h>
 #include <morvik/front/windows.h>
@@ -39,7 +40,7 @@ std::string SystemErrorText(unsigned long error) {
         w.pop_back();
     std::string s;
     for (wchar_t c : w) s += c < 0x80 ? static_cast<char>(c) : '?';
-    if (s.empty()) s = "error " + std::to_string(error);
+    if (s.empty()) s = "error " + Decimal(error);
     return s;
 }
 
