@@ -327,8 +327,9 @@ std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::s
     try {
         return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, exact_input); });
     } catch (const Failure& e) {
-        // The stages name the input; the message names the file too.
-        if (e.status() == Exit::Io) Raise(e, in);
+        // The stages name the input; the message names the file too. A file
+        // that cannot be opened, read or written names itself.
+        if (e.status() == Exit::Io) Raise(e);
         Raise(Failure(e.status(), "'" + in + "': " + e.what(), e.position()));
     }
 }

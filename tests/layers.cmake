@@ -117,6 +117,8 @@ if(PLANTED)
 endif()
 
 if(faults)
-  message(FATAL_ERROR "Includes against the layering:\n${faults}")
+  # Unwrapped, one fault a line (an error's text is wrapped at 80 columns).
+  message(NOTICE "Includes against the layering:\n${faults}")
+  message(FATAL_ERROR "layers: includes run against the layering (listed above)")
 endif()
 message(STATUS "layers: every include runs downwards")
