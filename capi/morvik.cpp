@@ -1,11 +1,14 @@
 // The C interface: each export runs inside Guard, which turns every exception
-// into a status, so no C++ exception reaches a C caller. The exports only
-// adapt pointers and lengths; every rule of the object stays in morvik::RC2.
+// into a status and its explanation (the front layer's, as the tool words
+// it), so no C++ exception reaches a C caller. The exports only adapt
+// pointers and lengths; every rule of the object stays in morvik::RC2, and
+// every rule of a front (key lengths, explanations) in the front layer.
 #include <morvik/morvik.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -17,6 +20,10 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
+#include <morvik/front/chains.h>
+#include <morvik/front/explain.h>
+#include <morvik/front/keys.h>
+
 struct morvik_rc2 {
     morvik::RC2 rc2;
 };
@@ -24,37 +31,62 @@ struct morvik_rc2 {
 namespace {
 
 using morvik::RC2;
+using morvik::front::Decimal;
+using morvik::front::Form;
 
-// A status of this boundary, thrown from inside a guarded call.
+// A status of this boundary, thrown from inside a guarded call, with what the
+// last error text says of it.
 struct Status {
-    int code;
+    int         code;
+    std::string why;
 };
 
+thread_local std::string t_last_error;
+
+// Sets the last error text; a failure to allocate it leaves the text empty.
+int Failed(int code, const char* text) noexcept {
+    try {
+        t_last_error = text;
+    } catch (...) {
+        t_last_error.clear();
+    }
+    return code;
+}
+
+// `form` names the input in explanations: the text form an error of the
+// text codecs was found in, or the ciphertext's.
 template <class F>
-int Guard(F&& f) noexcept {
+int Guard(F&& f, Form form = Form::Raw, std::string_view text = {}) noexcept {
     try {
         f();
         return MORVIK_OK;
     } catch (const Status& s) {
-        return s.code;
+        return Failed(s.code, s.why.empty() ? morvik_status_text(s.code) : s.why.c_str());
+    } catch (const morvik::front::Failure& failure) {
+        return Failed(failure.status() == morvik::front::Exit::Key ? MORVIK_E_KEY_LENGTH : MORVIK_E_INTERNAL,
+                      failure.what());
     } catch (const morvik::Error& e) {
-        return e.code();
+        try {
+            return Failed(e.code(), morvik::front::ExplainDecrypt(e, form, text).c_str());
+        } catch (...) {
+            return Failed(e.code(), e.what());
+        }
     } catch (const std::bad_alloc&) {
-        return MORVIK_E_OUT_OF_MEMORY;
+        return Failed(MORVIK_E_OUT_OF_MEMORY, "out of memory");
     } catch (...) {
-        return MORVIK_E_INTERNAL;
+        return Failed(MORVIK_E_INTERNAL, "internal error");
     }
 }
 
 template <class T>
 T& Need(T* p) {
-    if (!p) throw Status{MORVIK_E_NULL_POINTER};
+    if (!p) throw Status{MORVIK_E_NULL_POINTER, "a required pointer is NULL"};
     return *p;
 }
 
 std::string_view In(const void* p, std::size_t n) {
     if (n == 0) return {};
-    if (!p) throw Status{MORVIK_E_NULL_POINTER};
+    if (!p) throw Status{MORVIK_E_NULL_POINTER, "an input of " + Decimal(n) + " bytes is a NULL pointer"};
     return {static_cast<const char*>(p), n};
 }
 
@@ -62,27 +94,6 @@ std::string_view In(const void* p, std::size_t n) {
 using morvik::detail::Secret;
 
 constexpr std::size_t FilledSize(std::size_t n) noexcept { return RC2::FilledSize(n); }
-std::size_t ArmouredSize(std::size_t n) noexcept { return n ? (n + 2) / 3 * 4 + 1 : 0; }
-
-// The length that Decrypt will give for `c`, found without touching the
-// object: the blocks are decrypted from the end until one holds a byte that
-// is not zero. Only size queries need it.
-std::size_t PlaintextSize(const RC2& rc2, std::string_view c) {
-    if (c.find_first_not_of(' ') == std::string_view::npos) return 0;
-    if (c.size() % RC2::kBlockSize != 0) throw morvik::Error(morvik::ErrorNumber::InvalidArgument);
-    std::uint8_t block[RC2::kBlockSize];
-    for (std::size_t end = c.size(); end > 0; end -= RC2::kBlockSize) {
-        rc2.DecryptBlocks(reinterpret_cast<const std::uint8_t*>(c.data()) + end - RC2::kBlockSize, block, 1);
-        for (std::size_t i = RC2::kBlockSize; i > 0; --i) {
-            if (block[i - 1] != 0) {
-                morvik::detail::Wipe(block, sizeof block);
-                return end - RC2::kBlockSize + i;
-            }
-        }
-    }
-    morvik::detail::Wipe(block, sizeof block);
-    return 0;
-}
 
 // Where an output goes: the caller's buffer or one the library allocates.
 // Prepare runs before the object changes, so that a short buffer or a failed
@@ -103,18 +114,20 @@ public:
     template <class Exact>
     void Prepare(std::size_t most, Exact exact) {
         if (owner_) {
-            if (most > PTRDIFF_MAX) throw Status{MORVIK_E_OUT_OF_MEMORY};
+            if (most > PTRDIFF_MAX) throw std::bad_alloc();
             allocated_ = std::malloc(most ? most : 1);
-            if (!allocated_) throw Status{MORVIK_E_OUT_OF_MEMORY};
+            if (!allocated_) throw std::bad_alloc();
             buffer_ = allocated_;
             return;
         }
         const std::size_t needed = *len_ < most ? exact() : most;
         if (*len_ < needed) {
+            const std::string why = "the output needs " + Decimal(needed) + " bytes; the buffer has room for " +
+                                    Decimal(*len_);
             *len_ = needed;
-            throw Status{MORVIK_E_SHORT_BUFFER};
+            throw Status{MORVIK_E_SHORT_BUFFER, why};
         }
-        if (!buffer_ && needed) throw Status{MORVIK_E_NULL_POINTER};
+        if (!buffer_ && needed) throw Status{MORVIK_E_NULL_POINTER, "the output buffer is a NULL pointer"};
     }
     void Prepare(std::size_t exact) {
         Prepare(exact, [exact] { return exact; });
@@ -154,16 +167,77 @@ void Encrypt(RC2& rc2, std::string_view text, Sink& out) {
 
 void EncryptAsc(RC2& rc2, std::string_view text, Sink& out) {
     Secret filled{std::string(text)};
-    out.Prepare(ArmouredSize(FilledSize(text.size())));
+    out.Prepare(morvik::BlindAscii::AscSize(FilledSize(text.size())));
     out.Put(rc2.EncryptAsc(filled.s));
 }
 
 void Decrypt(RC2& rc2, std::string_view text, Sink& out) {
-    out.Prepare(text.size(), [&] { return PlaintextSize(rc2, text); });
+    out.Prepare(text.size(), [&] { return rc2.DecryptedSize(text); });
     out.Put(Secret{rc2.Decrypt(text)}.s);
 }
 
 const RC2& Object(const morvik_rc2* obj) { return Need(obj).rc2; }
+
+// Each pair of exports (into a caller's buffer, and _alloc) is one function:
+// the Sink takes either kind of output.
+template <class Out>
+int KeyOut(const morvik_rc2* obj, Out out, std::size_t* out_len) {
+    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Key()); });
+}
+template <class Out>
+int KeyHexOut(const morvik_rc2* obj, Out out, std::size_t* out_len) {
+    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).KeyHex()}.s); });
+}
+template <class Out>
+int ResultOut(const morvik_rc2* obj, Out out, std::size_t* out_len) {
+    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Result()); });
+}
+template <class Out>
+int ResultHexOut(const morvik_rc2* obj, Out out, std::size_t* out_len) {
+    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultHex()}.s); });
+}
+template <class Out>
+int ResultAscOut(const morvik_rc2* obj, Out out, std::size_t* out_len) {
+    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultAsc()}.s); });
+}
+
+// The message members: `form` is the form of the input (Hex reads hex text
+// first, Asc decodes armour first) or, for EncryptAsc, of the output.
+enum class Member { Encrypt, EncryptHex, EncryptAsc, Decrypt, DecryptHex, DecryptAsc };
+
+template <class Out>
+int Message(Member member, morvik_rc2* obj, const void* in, std::size_t in_len, Out out, std::size_t* out_len) {
+    const Form form = member == Member::DecryptHex ? Form::Hex : member == Member::DecryptAsc ? Form::Asc : Form::Raw;
+    return Guard([&] {
+        Sink sink(out, out_len);
+        RC2& rc2 = Need(obj).rc2;
+        const std::string_view text = In(in, in_len);
+        switch (member) {
+            case Member::Encrypt:    Encrypt(rc2, text, sink); break;
+            case Member::EncryptHex: Encrypt(rc2, Secret{morvik::hex::Read(text)}.s, sink); break;
+            case Member::EncryptAsc: EncryptAsc(rc2, text, sink); break;
+            case Member::Decrypt:    Decrypt(rc2, text, sink); break;
+            case Member::DecryptHex: Decrypt(rc2, morvik::hex::Read(text), sink); break;
+            case Member::DecryptAsc: Decrypt(rc2, morvik::BlindAscii::Asc2Full(text), sink); break;
+        }
+    }, form, in_len && in ? std::string_view(static_cast<const char*>(in), in_len) : std::string_view());
+}
+
+enum class Codec { HexWrite, HexRead, AscEncode, AscDecode };
+
+template <class Out>
+int Coded(Codec codec, const void* in, std::size_t in_len, Out out, std::size_t* out_len) {
+    return Guard([&] {
+        const std::string_view text = In(in, in_len);
+        switch (codec) {
+            case Codec::HexWrite:  Sink(out, out_len).Emit(Secret{morvik::hex::Write(text)}.s); break;
+            case Codec::HexRead:   Sink(out, out_len).Emit(Secret{morvik::hex::Read(text)}.s); break;
+            case Codec::AscEncode: Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Full2Asc(text)}.s); break;
+            case Codec::AscDecode: Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Asc2Full(text)}.s); break;
+        }
+    }, codec == Codec::AscDecode ? Form::Asc : Form::Raw,
+       in_len && in ? std::string_view(static_cast<const char*>(in), in_len) : std::string_view());
+}
 
 }  // namespace
 
@@ -176,6 +250,8 @@ const char* morvik_status_text(int status) {
         case MORVIK_E_SHORT_BUFFER:  return "Output buffer too small";
         case MORVIK_E_OUT_OF_MEMORY: return "Out of memory";
         case MORVIK_E_INTERNAL:      return "Internal error";
+        case MORVIK_E_KEY_LENGTH:    return "Key length outside 1..128 bytes";
+        case MORVIK_E_EFFECTIVE_KEY_LENGTH: return "Effective key length outside 0..1024";
         case MORVIK_E_INVALID_ARGUMENT:
         case MORVIK_E_OVERFLOW:
         case MORVIK_E_SUBSCRIPT_OUT_OF_RANGE:
@@ -184,12 +260,31 @@ const char* morvik_status_text(int status) {
     }
 }
 
+const char* morvik_last_error(void) { return t_last_error.c_str(); }
+
 const char* morvik_version(void) { return MORVIK_VERSION_STRING; }
 
 int morvik_rc2_new(morvik_rc2** obj) {
     return Guard([&] {
         morvik_rc2*& slot = Need(obj);  // before the new: an assignment evaluates its right side first
         slot = new morvik_rc2;
+    });
+}
+
+int morvik_rc2_new_key(morvik_rc2** obj, const uint8_t* key, size_t key_len, int32_t effective_key_length) {
+    return Guard([&] {
+        morvik_rc2*& slot = Need(obj);
+        Secret checked{std::string(In(key, key_len))};
+        morvik::front::CheckKeyLength(checked.s, "the key");
+        try {
+            morvik::front::CheckEffectiveBits(effective_key_length, "the effective key length");
+        } catch (const morvik::front::Failure& f) {
+            throw Status{MORVIK_E_EFFECTIVE_KEY_LENGTH, f.what()};
+        }
+        auto made = std::make_unique<morvik_rc2>();
+        made->rc2.EffectiveKeyLength(effective_key_length);
+        made->rc2.Key(checked.s);
+        slot = made.release();
     });
 }
 
@@ -201,25 +296,15 @@ int morvik_rc2_set_key(morvik_rc2* obj, const uint8_t* key, size_t key_len) {
     return Guard([&] { Need(obj).rc2.Key(In(key, key_len)); });
 }
 
-int morvik_rc2_key(const morvik_rc2* obj, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Key()); });
-}
-
-int morvik_rc2_key_alloc(const morvik_rc2* obj, uint8_t** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Key()); });
-}
+int morvik_rc2_key(const morvik_rc2* obj, uint8_t* out, size_t* out_len) { return KeyOut(obj, out, out_len); }
+int morvik_rc2_key_alloc(const morvik_rc2* obj, uint8_t** out, size_t* out_len) { return KeyOut(obj, out, out_len); }
 
 int morvik_rc2_set_key_hex(morvik_rc2* obj, const char* hex, size_t hex_len) {
     return Guard([&] { Need(obj).rc2.KeyHex(In(hex, hex_len)); });
 }
 
-int morvik_rc2_key_hex(const morvik_rc2* obj, char* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).KeyHex()}.s); });
-}
-
-int morvik_rc2_key_hex_alloc(const morvik_rc2* obj, char** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).KeyHex()}.s); });
-}
+int morvik_rc2_key_hex(const morvik_rc2* obj, char* out, size_t* out_len) { return KeyHexOut(obj, out, out_len); }
+int morvik_rc2_key_hex_alloc(const morvik_rc2* obj, char** out, size_t* out_len) { return KeyHexOut(obj, out, out_len); }
 
 int morvik_rc2_set_effective_key_length(morvik_rc2* obj, int32_t bits) {
     return Guard([&] { Need(obj).rc2.EffectiveKeyLength(bits); });
@@ -229,125 +314,27 @@ int morvik_rc2_effective_key_length(const morvik_rc2* obj, int32_t* bits) {
     return Guard([&] { Need(bits) = Object(obj).EffectiveKeyLength(); });
 }
 
-int morvik_rc2_encrypt(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Encrypt(rc2, In(text, text_len), sink);
-    });
-}
+#define MORVIK_MESSAGE(name, member, In, Out)                                                               \
+    int name(morvik_rc2* obj, const In* in, size_t in_len, Out* out, size_t* out_len) {                     \
+        return Message(Member::member, obj, in, in_len, out, out_len);                                      \
+    }                                                                                                       \
+    int name##_alloc(morvik_rc2* obj, const In* in, size_t in_len, Out** out, size_t* out_len) {            \
+        return Message(Member::member, obj, in, in_len, out, out_len);                                      \
+    }
+MORVIK_MESSAGE(morvik_rc2_encrypt, Encrypt, uint8_t, uint8_t)
+MORVIK_MESSAGE(morvik_rc2_encrypt_hex, EncryptHex, char, uint8_t)
+MORVIK_MESSAGE(morvik_rc2_encrypt_asc, EncryptAsc, uint8_t, char)
+MORVIK_MESSAGE(morvik_rc2_decrypt, Decrypt, uint8_t, uint8_t)
+MORVIK_MESSAGE(morvik_rc2_decrypt_hex, DecryptHex, char, uint8_t)
+MORVIK_MESSAGE(morvik_rc2_decrypt_asc, DecryptAsc, char, uint8_t)
+#undef MORVIK_MESSAGE
 
-int morvik_rc2_encrypt_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Encrypt(rc2, In(text, text_len), sink);
-    });
-}
-
-int morvik_rc2_encrypt_hex(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Encrypt(rc2, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink);
-    });
-}
-
-int morvik_rc2_encrypt_hex_alloc(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Encrypt(rc2, Secret{morvik::hex::Read(In(hex, hex_len))}.s, sink);
-    });
-}
-
-int morvik_rc2_encrypt_asc(morvik_rc2* obj, const uint8_t* text, size_t text_len, char* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        EncryptAsc(rc2, In(text, text_len), sink);
-    });
-}
-
-int morvik_rc2_encrypt_asc_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, char** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        EncryptAsc(rc2, In(text, text_len), sink);
-    });
-}
-
-int morvik_rc2_decrypt(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, In(text, text_len), sink);
-    });
-}
-
-int morvik_rc2_decrypt_alloc(morvik_rc2* obj, const uint8_t* text, size_t text_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, In(text, text_len), sink);
-    });
-}
-
-int morvik_rc2_decrypt_hex(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, morvik::hex::Read(In(hex, hex_len)), sink);
-    });
-}
-
-int morvik_rc2_decrypt_hex_alloc(morvik_rc2* obj, const char* hex, size_t hex_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, morvik::hex::Read(In(hex, hex_len)), sink);
-    });
-}
-
-int morvik_rc2_decrypt_asc(morvik_rc2* obj, const char* asc, size_t asc_len, uint8_t* out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink);
-    });
-}
-
-int morvik_rc2_decrypt_asc_alloc(morvik_rc2* obj, const char* asc, size_t asc_len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink sink(out, out_len);
-        RC2& rc2 = Need(obj).rc2;
-        Decrypt(rc2, morvik::BlindAscii::Asc2Full(In(asc, asc_len)), sink);
-    });
-}
-
-int morvik_rc2_result(const morvik_rc2* obj, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Result()); });
-}
-
-int morvik_rc2_result_alloc(const morvik_rc2* obj, uint8_t** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Object(obj).Result()); });
-}
-
-int morvik_rc2_result_hex(const morvik_rc2* obj, char* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultHex()}.s); });
-}
-
-int morvik_rc2_result_hex_alloc(const morvik_rc2* obj, char** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultHex()}.s); });
-}
-
-int morvik_rc2_result_asc(const morvik_rc2* obj, char* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultAsc()}.s); });
-}
-
-int morvik_rc2_result_asc_alloc(const morvik_rc2* obj, char** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{Object(obj).ResultAsc()}.s); });
-}
+int morvik_rc2_result(const morvik_rc2* obj, uint8_t* out, size_t* out_len) { return ResultOut(obj, out, out_len); }
+int morvik_rc2_result_alloc(const morvik_rc2* obj, uint8_t** out, size_t* out_len) { return ResultOut(obj, out, out_len); }
+int morvik_rc2_result_hex(const morvik_rc2* obj, char* out, size_t* out_len) { return ResultHexOut(obj, out, out_len); }
+int morvik_rc2_result_hex_alloc(const morvik_rc2* obj, char** out, size_t* out_len) { return ResultHexOut(obj, out, out_len); }
+int morvik_rc2_result_asc(const morvik_rc2* obj, char* out, size_t* out_len) { return ResultAscOut(obj, out, out_len); }
+int morvik_rc2_result_asc_alloc(const morvik_rc2* obj, char** out, size_t* out_len) { return ResultAscOut(obj, out, out_len); }
 
 int morvik_zero_fill(const uint8_t* text, size_t text_len, uint8_t* out, size_t* out_len) {
     return Guard([&] {
@@ -361,41 +348,18 @@ size_t morvik_filled_size(size_t text_len) {
     return text_len > SIZE_MAX - RC2::kBlockSize ? SIZE_MAX : FilledSize(text_len);
 }
 
-int morvik_hex_write(const uint8_t* bytes, size_t len, char* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::hex::Write(In(bytes, len))}.s); });
-}
-
-int morvik_hex_write_alloc(const uint8_t* bytes, size_t len, char** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::hex::Write(In(bytes, len))}.s); });
-}
-
-int morvik_hex_read(const char* text, size_t len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::hex::Read(In(text, len))}.s); });
-}
-
-int morvik_hex_read_alloc(const char* text, size_t len, uint8_t** out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::hex::Read(In(text, len))}.s); });
-}
-
-int morvik_asc_encode(const uint8_t* bytes, size_t len, char* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Full2Asc(In(bytes, len))}.s); });
-}
-
-int morvik_asc_encode_alloc(const uint8_t* bytes, size_t len, char** out, size_t* out_len) {
-    return Guard([&] {
-        Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Full2Asc(In(bytes, len))}.s);
-    });
-}
-
-int morvik_asc_decode(const char* text, size_t len, uint8_t* out, size_t* out_len) {
-    return Guard([&] { Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Asc2Full(In(text, len))}.s); });
-}
-
-int morvik_asc_decode_alloc(const char* text, size_t len, uint8_t** out, size_t* out_len) {
-    return Guard([&] {
-        Sink(out, out_len).Emit(Secret{morvik::BlindAscii::Asc2Full(In(text, len))}.s);
-    });
-}
+#define MORVIK_CODEC(name, codec, In, Out)                                                                  \
+    int name(const In* in, size_t len, Out* out, size_t* out_len) {                                        \
+        return Coded(Codec::codec, in, len, out, out_len);                                                  \
+    }                                                                                                       \
+    int name##_alloc(const In* in, size_t len, Out** out, size_t* out_len) {                               \
+        return Coded(Codec::codec, in, len, out, out_len);                                                  \
+    }
+MORVIK_CODEC(morvik_hex_write, HexWrite, uint8_t, char)
+MORVIK_CODEC(morvik_hex_read, HexRead, char, uint8_t)
+MORVIK_CODEC(morvik_asc_encode, AscEncode, uint8_t, char)
+MORVIK_CODEC(morvik_asc_decode, AscDecode, char, uint8_t)
+#undef MORVIK_CODEC
 
 int morvik_buffer_free(void* buf, size_t len) {
     return Guard([&] {

@@ -234,6 +234,21 @@ std::size_t RC2::DecryptTo(std::string_view sText, char* out) {
     return DecryptBlocksToResult(sText, {nullptr, out});
 }
 
+std::size_t RC2::DecryptedSize(std::string_view sText) const {
+    if (detail::SpacesOnly(sText)) return 0;
+    if (sText.size() % kBlockSize != 0) detail::IncompleteBlock(sText.size());
+    std::uint8_t block[kBlockSize];
+    std::size_t size = 0;
+    for (std::size_t end = sText.size(); end > 0 && size == 0; end -= kBlockSize) {
+        DecryptBlocks(reinterpret_cast<const std::uint8_t*>(sText.data()) + end - kBlockSize, block, 1);
+        const std::string_view plain(reinterpret_cast<const char*>(block), kBlockSize);
+        const std::size_t zeros = detail::ZerosAtEnd(plain);
+        if (zeros < kBlockSize) size = end - zeros;
+    }
+    detail::Wipe(block, sizeof block);
+    return size;
+}
+
 std::string RC2::EncryptHex(std::string_view sHex) {
     std::string bytes = hex::Read(sHex);
     return Encrypt(bytes);

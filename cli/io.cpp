@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "failure.h"
+#include "front.h"
 
 namespace morvik::cli {
 namespace {
@@ -79,7 +79,7 @@ std::optional<std::uint64_t> Input::TrailingZerosAhead() const {
 Output::Output(const std::string& path) {
     buffer_.reserve(kChunkSize);
     if (!path.empty() && path != "-") name_ = Quoted(path);
-    target_ = platform::OpenTarget(path, name_);
+    target_ = OpenTarget(path, name_);
     holding_ = !target_->Replaces();  // nothing is seen before the replacement anyway
 }
 
@@ -107,7 +107,8 @@ void Output::Flush() {
 
 void Output::WriteAll(std::string_view bytes) {
     if (bytes.empty()) return;
-    if (!target_->Write(bytes)) throw IoFailure("cannot write " + name_);
+    if (!target_->Write(bytes))
+        throw Failure(Exit::Io, "cannot write " + name_ + ": " + TargetError(), TargetErrorNumber());
     if (!target_->Replaces()) started_ = true;
 }
 

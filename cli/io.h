@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform.h"
-#include "stages.h"
+#include "front.h"
 
 namespace morvik::cli {
 
@@ -77,7 +77,7 @@ private:
     void Flush();
     void WriteAll(std::string_view bytes);
 
-    std::unique_ptr<platform::Target> target_;
+    std::unique_ptr<Target>      target_;
     std::string                  name_ = "standard output";  // for messages
     std::string                  buffer_;
     bool                         holding_ = true;

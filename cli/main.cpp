@@ -22,15 +22,11 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
-#include "failure.h"
+#include "front.h"
 #include "io.h"
-#include "line_break.h"
-#include "options.h"
 #include "platform.h"
 #include "progress.h"
 #include "records.h"
-#include "stages.h"
-#include "suggest.h"
 #include "terminal.h"
 
 namespace morvik::cli {
@@ -70,15 +66,12 @@ Examples:
   morvik decrypt --form raw docs.rc2 | xz -d | tar xf -
   morvik hex encode --text abc           (prints 616263)
   morvik asc decode --text md9J0         (prints abc)
-Run 'morvik help COMMAND' (or 'morvik COMMAND --help') for each command.)";
+Run 'morvik COMMAND --help' for each command.)";
 
 constexpr const char* kEncryptFooter = R"(
 The plaintext is bytes: a file, standard input, or --text (converted to
 Windows-1252, as a Western Windows client's string is; on Windows, to the
-ANSI code page, as the COM object there converts it). With --utf8 a file or
-standard input is UTF-8 text, converted the same way (a character with no
-byte there fails with status 6, naming its byte offset and line), so that
-decrypt --utf8 gives the text back. A final block shorter
+ANSI code page, as the COM object there converts it). A final block shorter
 than 8 bytes is filled with zero bytes. The output is exactly what the object
 gives: Encrypt (raw), ResultHex after Encrypt (hex), EncryptAsc (asc). Text
 forms end with a line break only when written to a terminal.
@@ -98,7 +91,6 @@ Examples:
   printf %s 'my key' > key.bin
   morvik encrypt --key-file key.bin report.pdf -o report.asc
   morvik encrypt --key-prompt notes.txt -o notes.asc
-  morvik encrypt --key 'Grüße' --utf8 note.txt -o note.asc
   tar cf - docs | xz | MORVIK_KEY_HEX=00112233 morvik encrypt --form raw > docs.rc2)";
 
 constexpr const char* kDecryptFooter = R"(
@@ -216,18 +208,24 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
         std::string typed = PromptKey(k.confirm);
         source = "--key-prompt";
         try {
-            key = TextArgument(typed, source);
+            key = TextBytes(typed, source);
         } catch (...) {
             detail::Wipe(typed);
             throw;
         }
         detail::Wipe(typed);
     } else if (k.text_opt->count() > 0) {
-        key = TextArgument(k.text, "--key"), source = "--key";
+        key = TextBytes(k.text, "--key"), source = "--key";
     } else if (k.file_opt->count() > 0) {
         if (k.file == "-" && reads_stdin)
             throw Failure(Exit::Usage, "--key-file -: standard input cannot hold both the key and the input");
         key = ReadKeyFile(k.file), source = "--key-file '" + k.file + "'";
+        // An editor or `echo` ends a saved key with a line break, which is
+        // then part of the key: the key stays the file's bytes, but says so.
+        if (!key.empty() && (key.back() == '\n' || key.back() == '\r') && key.size() <= RC2::kMaxKeyLength)
+            std::cerr << "morvik: warning: " << source << ": the key ends with a line break (" << Describe(key.back())
+                      << "), which is part of the key: --key-file reads the file whole (printf %s writes a key "
+                         "without one)\n";
     } else if (const char* env = std::getenv("MORVIK_KEY_HEX")) {
         key = StrictHexKey(env, "MORVIK_KEY_HEX"), source = "MORVIK_KEY_HEX";
     } else {
@@ -244,14 +242,8 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
 }
 
 Input OpenInput(const IoOptions& io) {
-    if (io.text) return Input::Text(TextArgument(*io.text, "--text"));
+    if (io.text) return Input::Text(TextBytes(*io.text, "--text"));
     return Input::File(io.input);
-}
-
-Failure TrailingZeros(std::uint64_t zeros) {
-    return Failure(Exit::DataLoss, "the input ends in " + Count(zeros, "zero byte") +
-                                    ", which decryption would remove: the ciphertext would not give it back "
-                                    "whole (--allow-trailing-zeros encrypts it anyway)");
 }
 
 // Pushes the whole input through a chain of stages. With `refuse_zeros`, an
@@ -259,37 +251,9 @@ Failure TrailingZeros(std::uint64_t zeros) {
 // so that no output file appears and held-back output is dropped.
 void Pump(Input& in, Sink& head, const IoOptions& io, const std::string& label, bool refuse_zeros = false) {
     Progress progress(label, in.Size(), !io.no_progress);
-    std::uint64_t zeros = 0;
-    for (std::string_view piece; !(piece = in.Next()).empty();) {
-        head.Write(piece);
-        progress.Advance(piece.size());
-        const std::size_t last = piece.find_last_not_of('\0');
-        zeros = last == std::string_view::npos ? zeros + piece.size() : piece.size() - last - 1;
-    }
-    progress.Clear();
-    if (refuse_zeros && zeros > 0) throw TrailingZeros(zeros);
-    head.Finish();
+    front::Pump([&] { return in.Next(); }, head, refuse_zeros, [&](std::size_t n) { progress.Advance(n); },
+                [&] { progress.Clear(); });
 }
-
-enum class Form { Raw, Hex, Asc };
-
-class Chain {
-public:
-    explicit Chain(Sink& tail) : head_(&tail) {}
-    template <typename Stage, typename... Args>
-    Stage& Prepend(Args&&... args) {
-        auto stage = std::make_unique<Stage>(std::forward<Args>(args)..., *head_);
-        Stage& added = *stage;
-        stages_.push_back(std::move(stage));
-        head_ = &added;
-        return added;
-    }
-    Sink& Head() { return *head_; }
-
-private:
-    std::vector<std::unique_ptr<Sink>> stages_;
-    Sink* head_;
-};
 
 void AddRecords(CLI::App& cmd, RecordOptions& r) {
     auto* lines = cmd.add_flag("--lines", r.lines, "every line is one message (see Records below)");
@@ -301,7 +265,12 @@ void AddRecords(CLI::App& cmd, RecordOptions& r) {
     cmd.add_option("--delimiter", r.delimiter, "with --csv: the field delimiter, one character or 'tab' (default ,)")
         ->option_text("C")
         ->needs(csv);
-    cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: write a bad record's field empty and go on");
+    auto* keep_going =
+        cmd.add_flag("--keep-going", r.keep_going, "with --lines or --csv: the same as --on-error empty");
+    cmd.add_option("--on-error", r.on_error, "with --lines or --csv: stop at a bad record (stop, the default), or go "
+                                             "on writing it unchanged (keep) or empty (empty)")
+        ->option_text("stop|keep|empty")
+        ->excludes(keep_going);
 }
 
 void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, RecordJob job) {
@@ -315,31 +284,21 @@ void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, Record
 
 // The output is set up before the input is opened, so that a /dev/fd/N given
 // to -o can only name a descriptor the tool was given.
-void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, bool utf8,
-             const RecordOptions& records) {
+void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, const RecordOptions& records) {
     CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
-    // --text is UTF-8 already, and already converted.
-    utf8 = utf8 && !io.text;
     // One record is one message, whose zero filling is the stored value's
     // own padding: decryption removes exactly it.
-    if (records.Active())
-        return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8});
+    if (records.Active()) return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex});
     Output out(io.output);
-    if (form == Form::Raw && out.Terminal())
-        throw Failure(Exit::Usage, "raw ciphertext is binary and would garble the terminal: write it to a file "
-                                   "(-o FILE), pipe it, or choose a text form (--form hex or --form asc)");
     Input in = OpenInput(io);
     if (!allow_zeros) {
         if (const auto zeros = in.TrailingZerosAhead(); zeros && *zeros > 0) throw TrailingZeros(*zeros);
     }
     Chain chain(out);
     if (form != Form::Raw) out.EndTextWithNewlineOnTerminal();
-    if (form == Form::Hex) chain.Prepend<HexWriteStage>();
-    if (form == Form::Asc) chain.Prepend<AscEncodeStage>();
-    chain.Prepend<EncryptStage>(rc2);
-    if (utf8) chain.Prepend<FromUtf8Stage>();
+    PrependEncrypt(chain, rc2, form);
     try {
         Pump(in, chain.Head(), io, "encrypting", !allow_zeros);
     } catch (const Failure& f) {
@@ -358,21 +317,11 @@ void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, con
     Input in = OpenInput(io);
     Chain chain(out);
     if (utf8) chain.Prepend<Utf8Stage>();
-    const char* what = form == Form::Raw   ? "the ciphertext"
-                       : form == Form::Hex ? "the ciphertext read from the hex text"
-                                           : "the ciphertext decoded from the armoured text";
-    chain.Prepend<DecryptStage>(rc2, what);
-    if (form == Form::Hex) chain.Prepend<HexReadStage>();
-    if (form == Form::Asc) chain.Prepend<AscDecodeStage>();
-    const FinalLineBreakStage* dropping =
-        form != Form::Raw && !io.text && !io.exact ? &chain.Prepend<FinalLineBreakStage>() : nullptr;
+    const FinalLineBreakStage* dropping = PrependDecrypt(chain, rc2, form, !io.text && !io.exact);
     try {
         Pump(in, chain.Head(), io, "decrypting");
     } catch (const Failure& f) {
-        // The usual cause of a ciphertext text that reads to a bad length.
-        const bool ends_in_break = dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak();
-        if (form == Form::Raw || f.status() != Exit::Invalid || !ends_in_break) throw;
-        throw Failure(f.status(), std::string(f.what()) + " (the text ends with a line break, which counts as part of it)");
+        RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
 }
 
@@ -395,69 +344,29 @@ int WriteHelp(const std::string& text) {
     return static_cast<int>(Exit::Io);
 }
 
-// CLI11 answers a mistyped command with "A subcommand is required", and a
-// mistyped option with what its guess made of it ("input excludes --text"
-// for --kye); this names the word the user typed and what they probably meant.
-std::optional<std::string> Misread(const CLI::App& app, int argc, char** argv) {
+// CLI11 answers a mistyped command with "A subcommand is required"; this
+// names it and the commands there are.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
     const CLI::App* at = &app;
     std::string path = "morvik";
-    int i = 1;
-    for (; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
+        if (word.empty() || word[0] == '-') return std::nullopt;
         const auto commands = at->get_subcommands([](const CLI::App*) { return true; });
-        if (commands.empty() || word.empty() || word[0] == '-') break;
         const CLI::App* next = nullptr;
         std::string names;
-        std::vector<std::string> candidates;
         for (const CLI::App* c : commands) {
             if (c->get_name() == word) next = c;
             names += (names.empty() ? "" : ", ") + c->get_name();
-            candidates.push_back(c->get_name());
         }
-        if (!next) {
-            const std::string guess = Closest(word, candidates);
-            return path + ": unknown command '" + Printable(word) + "'" +
-                   (guess.empty() ? "; the" : "; did you mean '" + guess + "'? The") + " commands are " + names +
-                   " (see " + path + " --help)";
-        }
+        if (!next)
+            return path + ": unknown command '" + Printable(word) + "'; the commands are " + names + " (see " + path +
+                   " --help)";
         at = next;
         path += " " + word;
-    }
-    std::vector<std::string> names{"--help"};
-    for (const CLI::Option* option : at->get_options()) {
-        for (const std::string& n : option->get_lnames()) names.push_back("--" + n);
-        for (const std::string& n : option->get_snames()) names.push_back("-" + n);
-    }
-    for (; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--") break;
-        if (word.size() < 2 || word[0] != '-') continue;
-        const std::string name = word.substr(0, word.find('='));
-        // -o FILE, -oFILE and --output=FILE all name -o.
-        const std::string named = word[1] != '-' ? name.substr(0, 2) : name;
-        const CLI::Option* option = at->get_option_no_throw(named);
-        if (option == nullptr && named != "--help" && named != "-h") {
-            const std::string guess = Closest(name, names);
-            return path + ": unknown option '" + Printable(name) + "'" +
-                   (guess.empty() ? "" : "; did you mean '" + guess + "'?") + " (see " + path + " --help)";
-        }
-        // The value of an option that takes one is not an option, whatever it looks like.
-        if (option != nullptr && option->get_type_size() > 0 && word.find('=') == std::string::npos &&
-            (word[1] == '-' || word.size() == 2))
-            ++i;
+        if (at->get_subcommands([](const CLI::App*) { return true; }).empty()) return std::nullopt;
     }
     return std::nullopt;
-}
-
-// "morvik help [COMMAND...]" is "morvik [COMMAND...] --help".
-std::vector<char*> HelpArguments(int argc, char** argv) {
-    static char help[] = "--help";
-    std::vector<char*> args(argv, argv + argc);
-    if (argc >= 2 && std::string(argv[1]) == "help") {
-        args.erase(args.begin() + 1);
-        args.push_back(help);
-    }
-    return args;
 }
 
 int Main(int argc, char** argv) {
@@ -499,7 +408,6 @@ int Main(int argc, char** argv) {
     encrypt_key.confirm = true;
     encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
                       "encrypt an input that ends in zero bytes, which decryption will not give back");
-    encrypt->add_flag("--utf8", utf8, "read the plaintext as UTF-8 and encrypt its Windows-1252 bytes (on Windows, the ANSI code page's)");
     AddRecords(*encrypt, records);
     encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
@@ -529,17 +437,13 @@ int Main(int argc, char** argv) {
         }
     }
 
-    // Listed with the commands; the words after it are read below.
-    app.add_subcommand("help", "show the help of morvik or of a COMMAND (morvik help COMMAND)")->allow_extras();
-
     std::string prefix = "morvik: ";
-    std::vector<char*> args = HelpArguments(argc, argv);
-    if (const auto misread = Misread(app, static_cast<int>(args.size()), args.data())) {
-        std::cerr << *misread << '\n';
+    if (const auto unknown = UnknownCommand(app, argc, argv)) {
+        std::cerr << *unknown << '\n';
         return static_cast<int>(Exit::Usage);
     }
     try {
-        app.parse(static_cast<int>(args.size()), args.data());
+        app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --help-all, --version
         std::ostringstream text;
         app.exit(e, text, std::cerr);
@@ -566,7 +470,7 @@ int Main(int argc, char** argv) {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
             force_kernel();
-            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, utf8, records);
+            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
             force_kernel();

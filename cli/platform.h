@@ -37,21 +37,7 @@ public:
 // Throws Failure(Exit::Io) naming `name` and the reason.
 std::unique_ptr<Source> OpenSource(const std::string& path, const std::string& name);
 
-// Where the run writes: standard output ("" or "-") or a stream, device or
-// pipe that -o names, written through; or a regular file, replaced only by
-// Commit, by way of a temporary file beside it that is removed otherwise.
-class Target {
-public:
-    virtual ~Target() = default;
-    // All of `bytes`; false on an error (see LastError).
-    virtual bool Write(std::string_view bytes) = 0;
-    virtual bool Replaces() const = 0;
-    virtual bool Terminal() const = 0;
-    // Ends the writing: the replacement takes the file's place, a stream
-    // that -o opened is closed. Throws Failure(Exit::Io) naming `name`.
-    virtual void Commit(const std::string& name) = 0;
-};
-std::unique_ptr<Target> OpenTarget(const std::string& path, const std::string& name);
+// Where the run writes is the front layer's (morvik/front/target.h).
 
 // Writes to standard output or standard error, bypassing every buffer;
 // "" on success, else the reason.
@@ -62,13 +48,5 @@ bool ErrorIsTerminal() noexcept;
 int ErrorColumns() noexcept;
 void DrawStatus(const std::string& line) noexcept;
 void ClearStatus() noexcept;
-
-// Text typed on the command line or at the terminal (UTF-8) as the byte
-// string the automation object on this machine makes of the same string.
-// Fails with Exit::Overflow naming `option` and the character without a byte.
-std::string TextBytes(std::string_view utf8, const std::string& option);
-// The other way, for --utf8: a plaintext's bytes as the characters that
-// object gives them, in UTF-8.
-std::string BytesToUtf8(std::string_view bytes);
 
 }  // namespace morvik::cli::platform

@@ -5,7 +5,7 @@
 
 #include <morvik/detail/wipe.h>
 
-#include "failure.h"
+#include "front.h"
 
 namespace morvik::cli {
 

@@ -8,6 +8,9 @@ foreach(layer ${MORVIK_LAYERS})
   list(APPEND morvik_objects $<TARGET_OBJECTS:morvik_${layer}>)
   list(APPEND MORVIK_PUBLIC_INCLUDE_DIRS ${PROJECT_SOURCE_DIR}/${layer}/include)
 endforeach()
+# The C interface's explanations and strict key rules are the front layer's;
+# its headers stay private.
+list(APPEND morvik_objects $<TARGET_OBJECTS:morvik_front>)
 
 foreach(kind shared static)
   string(TOUPPER ${kind} KIND)

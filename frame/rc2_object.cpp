@@ -1,7 +1,7 @@
 // The RC2 automation object: its COM identity, late binding through IDispatch,
 // and the fifteen members of _RC2 as thin calls into morvik::RC2.
 #include "module.h"
-#include "code_page.h"
+#include <morvik/code_page.h>
 
 #include <climits>
 #include <cstring>
@@ -47,7 +47,7 @@ Bstr AllocBstr(UINT length) {
 // Overflow instead of turning into '?' and silently changing a key or a
 // ciphertext.
 void ReadBytes(BSTR text, Bytes& out) {
-    const CodePage& page = CodePage::Ansi();
+    const CodePage& page = AnsiCodePage::Ansi();
     const UINT n = SysStringLen(text);
     out.s.assign(n, '\0');
     for (UINT i = 0; i < n; ++i) {
@@ -60,7 +60,7 @@ void ReadBytes(BSTR text, Bytes& out) {
 // An automation string from a byte string, one character per byte.
 Bstr WriteBytes(std::string_view bytes) {
     if (bytes.size() > INT_MAX) throw std::bad_alloc();
-    const CodePage& page = CodePage::Ansi();
+    const CodePage& page = AnsiCodePage::Ansi();
     Bstr out = AllocBstr(static_cast<UINT>(bytes.size()));
     for (std::size_t i = 0; i < bytes.size(); ++i) out.get()[i] = page.Char(static_cast<std::uint8_t>(bytes[i]));
     return out;
@@ -87,7 +87,7 @@ Bstr ZeroFilled(BSTR text, std::size_t extra) {
     const UINT n = SysStringLen(text);
     Bstr out = AllocBstr(static_cast<UINT>(n + extra));
     if (n) std::wmemcpy(out.get(), text, n);
-    std::wmemset(out.get() + n, CodePage::Ansi().Char(0), extra);
+    std::wmemset(out.get() + n, AnsiCodePage::Ansi().Char(0), extra);
     return out;
 }
 

@@ -14,8 +14,7 @@
 #include <morvik/blind_ascii.h>
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
-#include "cli/failure.h"
-#include "cli/stages.h"
+#include "cli/front.h"
 #include "fuzz/input.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/failure.h"
+#include "cli/front.h"
 #include "cli/records.h"
 #include "fuzz/input.h"
 

@@ -1,6 +1,9 @@
 // The Python module `morvik`: the RC2 object with its members as properties
-// and methods, the codecs as functions, and file helpers that stream. Every
-// rule is the C++ object's; this file converts arguments and errors.
+// and methods (the legacy object's rules), a strict constructor and one-shot
+// functions, the codecs as functions, and file helpers that stream. Every
+// rule is the C++ object's or the front layer's (keys, text, explanations,
+// stages, the final line break, the replacement of files); this file
+// converts arguments and errors.
 #include <pybind11/eval.h>
 #include <pybind11/pybind11.h>
 
@@ -9,7 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <climits>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -17,10 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
-
 #include <morvik/blind_ascii.h>
-#include <morvik/cp1252.h>
 #include <morvik/detail/hints.h>
 #include <morvik/detail/output.h>
 #include <morvik/detail/wipe.h>
@@ -28,6 +30,12 @@
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
 #include <morvik/version.h>
+
+#include <morvik/front/chains.h>
+#include <morvik/front/explain.h>
+#include <morvik/front/keys.h>
+#include <morvik/front/line_break.h>
+#include <morvik/front/target.h>
 
 namespace py = pybind11;
 
@@ -55,15 +63,16 @@ private:
     Py_buffer view_{};
 };
 
-// Hex and armoured texts: a str, whose characters become bytes through
-// Windows-1252 as a Western Windows client's would (a character with no byte
-// there is the object's Overflow error), or the bytes themselves.
-std::string TextBytes(py::handle obj) {
+// Hex and armoured texts: a str, whose characters become bytes through the
+// front layer's code page as a Western Windows client's would (a character
+// with no byte there is the object's Overflow error, explained), or the
+// bytes themselves.
+std::string TextBytes(py::handle obj, const char* what = "the text") {
     if (PyUnicode_Check(obj.ptr())) {
         Py_ssize_t n = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(obj.ptr(), &n);
         if (!utf8) throw py::error_already_set();
-        return morvik::cp1252::FromUtf8({utf8, static_cast<std::size_t>(n)});
+        return morvik::front::TextBytes({utf8, static_cast<std::size_t>(n)}, what);
     }
     return std::string(Bytes(obj).view());
 }
@@ -115,13 +124,78 @@ std::string Copy(std::string_view in) {
 }
 py::str ToStr(const std::string& ascii) { return py::str(ascii.data(), ascii.size()); }
 
-// morvik.Error, raised as Error(number, text[, where]).
+// morvik.Error, raised as Error(number, text, where, position).
 py::object error_class;
 
-[[noreturn]] void Raise(const morvik::Error& e, const std::string& where = {}) {
-    py::object instance = where.empty() ? error_class(e.code(), e.what()) : error_class(e.code(), e.what(), where);
+using morvik::front::Exit;
+using morvik::front::Failure;
+using morvik::front::Form;
+
+// Where the error was found, as a dict of the position's fields that say
+// something; None where no place is known.
+py::object PositionOf(const morvik::ErrorPosition& at) {
+    using Kind = morvik::ErrorPosition::Kind;
+    py::dict d;
+    switch (at.kind) {
+        case Kind::None: return py::none();
+        case Kind::IncompleteBlock: d["kind"] = "incomplete_block", d["offset"] = at.offset, d["size"] = at.size; break;
+        case Kind::Group:
+            d["kind"] = "group", d["group"] = at.group, d["character"] = at.character, d["size"] = at.size;
+            break;
+        case Kind::TailMark: d["kind"] = "tail_mark", d["character"] = at.character, d["value"] = at.value; break;
+        case Kind::MalformedUtf8: d["kind"] = "malformed_utf8", d["offset"] = at.offset; break;
+        case Kind::Unmappable:
+            d["kind"] = "unmappable", d["character"] = at.character, d["code_point"] = static_cast<std::uint32_t>(at.code_point);
+            break;
+    }
+    return d;
+}
+
+void SetError(const morvik::Error& e, const std::string& where) {
+    py::object instance = error_class(e.code(), e.what(), where, PositionOf(e.position()));
     PyErr_SetObject(error_class.ptr(), instance.ptr());
+}
+
+// A failure of the front layer: the object's errors as morvik.Error, a bad
+// key or length as ValueError, a file as OSError.
+void SetError(const Failure& f, const std::string& filename = {}) {
+    switch (f.status()) {
+        case Exit::Invalid:
+        case Exit::Overflow: {
+            const auto number = static_cast<morvik::ErrorNumber>(f.status());
+            py::object instance = error_class(static_cast<int>(number), morvik::ErrorText(number), f.what(), PositionOf(f.position()));
+            PyErr_SetObject(error_class.ptr(), instance.ptr());
+            return;
+        }
+        case Exit::Io: {
+            py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+                f.system_error(), f.what(), filename.empty() ? py::none() : py::object(py::str(filename)));
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());  // FileNotFoundError, ...
+            return;
+        }
+        default: PyErr_SetString(PyExc_ValueError, f.what());
+    }
+}
+
+// An error of the object, explained as the tool explains it.
+[[noreturn]] void Raise(const morvik::Error& e, const std::string& where) {
+    SetError(e, where);
     throw py::error_already_set();
+}
+[[noreturn]] void Raise(const Failure& f, const std::string& filename = {}) {
+    SetError(f, filename);
+    throw py::error_already_set();
+}
+
+// Runs `f`, explaining an error of the object by `form` (the input's form)
+// and the input `text`.
+template <class F>
+auto Explaining(Form form, std::string_view text, F&& f) {
+    try {
+        return f();
+    } catch (const morvik::Error& e) {
+        Raise(e, morvik::front::ExplainDecrypt(e, form, text));
+    }
 }
 
 // The object of one Python RC2. Calls on one object take its lock, so that a
@@ -148,21 +222,18 @@ private:
     std::mutex mutex_;
 };
 
-// --- File helpers: the core's streams between two files, a piece at a time,
-// so memory stays bounded whatever the size; every rule (filling, removing
-// zeros, blank ciphertexts, the text forms and their errors) is the
-// streams', which give exactly what the members give on the whole file. They
-// do not change Result. The output appears whole or not at all: it is
-// written beside the destination and renamed over it only on success.
+// --- File helpers: the front layer's chains of the core's streams between two
+// files, a piece at a time, so memory stays bounded whatever the size; every
+// rule (filling, removing zeros, blank ciphertexts, the text forms and their
+// errors, the final line break of text read from a file) is the one the tool
+// uses. They do not change Result. The output appears whole or not at all:
+// the front layer's replacement writes it beside the destination and renames
+// it over it only on success, keeping the old file's owner and mode.
 
 constexpr std::size_t kFilePiece = 1 << 20;
 
-enum class Form { Raw, Hex, Asc };
-
 Form FormOf(const std::string& name) {
-    if (name == "raw") return Form::Raw;
-    if (name == "hex") return Form::Hex;
-    if (name == "asc") return Form::Asc;
+    if (const auto form = morvik::front::FormNamed(name)) return *form;
     throw py::value_error("form must be 'raw', 'hex' or 'asc', not '" + name + "'");
 }
 
@@ -171,171 +242,147 @@ std::string Path(py::handle p) {
     return std::string(encoded);
 }
 
-struct File {
-    std::FILE* f = nullptr;
-    ~File() {
-        if (f) std::fclose(f);
-    }
-};
-
-// A failing system call on a file, raised as OSError with its name.
-struct FileError {
-    int error;
-    std::string path;
-};
-
-// The output file under construction, renamed over `path` at Commit.
-class Output final : public morvik::Sink {
+// A file read a piece at a time, its buffer wiped at the end (a plaintext,
+// when encrypting).
+class Reader {
 public:
-    explicit Output(std::string path) : path_(std::move(path)) {
-        temp_ = path_ + ".morvik-XXXXXX";
-        const int fd = mkstemp(temp_.data());
-        if (fd < 0) throw FileError{errno, path_};
-        file_.f = fdopen(fd, "wb");
-        if (!file_.f) {
-            const int e = errno;
-            close(fd);
-            std::remove(temp_.c_str());
-            throw FileError{e, path_};
-        }
+    explicit Reader(const std::string& path) : path_(path), buffer_(kFilePiece) {
+        f_ = std::fopen(path.c_str(), "rb");
+        if (!f_) Fail("cannot open");
     }
-    ~Output() override {
-        if (!committed_) {
-            if (file_.f) std::fclose(file_.f);
-            file_.f = nullptr;
-            std::remove(temp_.c_str());
-        }
+    ~Reader() {
+        morvik::detail::Wipe(buffer_.data(), buffer_.size());
+        std::fclose(f_);
     }
+    Reader(const Reader&)            = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    std::string_view Next() {
+        const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), f_);
+        if (got < buffer_.size() && std::ferror(f_)) Fail("cannot read");
+        if (got > 0) last_ = buffer_[got - 1];
+        return {buffer_.data(), got};
+    }
+    bool EndsWithLineBreak() const { return last_ == '\n' || last_ == '\r'; }
+
+private:
+    [[noreturn]] void Fail(const char* what) {
+        const int error = errno;
+        throw Failure(Exit::Io, std::string(what) + " '" + path_ + "': " + std::strerror(error), error);
+    }
+
+    std::string       path_;
+    std::vector<char> buffer_;
+    std::FILE*        f_ = nullptr;
+    char              last_ = '\0';
+};
+
+// The front layer's target as the end of a chain, counting what it writes.
+class Output final : public morvik::front::Sink {
+public:
+    explicit Output(const std::string& path) : name_("'" + path + "'"), target_(morvik::front::OpenTarget(path, name_)) {}
     void Write(std::string_view bytes) override {
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_.f) != bytes.size())
-            throw FileError{errno, path_};
+        if (!target_->Write(bytes))
+            throw Failure(Exit::Io, "cannot write " + name_ + ": " + morvik::front::TargetError(),
+                          morvik::front::TargetErrorNumber());
         written_ += bytes.size();
     }
-    std::uint64_t Commit() {
-        const int closed = std::fclose(file_.f);
-        file_.f = nullptr;
-        if (closed != 0) throw FileError{errno, path_};
-        if (std::rename(temp_.c_str(), path_.c_str()) != 0) throw FileError{errno, path_};
-        committed_ = true;
-        return written_;
-    }
+    void Finish() override { target_->Commit(name_); }
+    std::uint64_t written() const { return written_; }
 
 private:
-    std::string path_, temp_;
-    File file_;
-    std::uint64_t written_ = 0;
-    bool committed_ = false;
+    std::string                             name_;
+    std::unique_ptr<morvik::front::Target>  target_;
+    std::uint64_t                           written_ = 0;
 };
 
-// One core stream as a sink, handing its output on to `next`.
-template <class Stream>
-class Stage final : public morvik::Sink {
-public:
-    template <class... Args>
-    explicit Stage(morvik::Sink& next, const Args&... args) : stream_(args...), next_(next) {}
-    void Write(std::string_view bytes) override { stream_.Update(bytes, next_); }
-    void Finish() { stream_.Finish(next_); }
-
-private:
-    Stream stream_;
-    morvik::Sink& next_;
-};
-
-// Feeds the file at `path` to `first` a piece at a time; `finish` ends each
-// stage in order once the input has ended.
-template <class Finish>
-void Pump(const std::string& path, morvik::Sink& first, Finish finish) {
-    File in;
-    in.f = std::fopen(path.c_str(), "rb");
-    if (!in.f) throw FileError{errno, path};
-    std::vector<char> buf(kFilePiece);
-    struct Wiped {
-        std::vector<char>& b;
-        ~Wiped() { morvik::detail::Wipe(b.data(), b.size()); }
-    } wiped{buf};  // a plaintext, when encrypting
-    for (;;) {
-        const std::size_t got = std::fread(buf.data(), 1, buf.size(), in.f);
-        if (got < buf.size() && std::ferror(in.f)) throw FileError{errno, path};
-        if (got == 0) break;
-        first.Write(std::string_view(buf.data(), got));
-    }
-    finish();
-}
-
-std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form) {
+std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool) {
     Output out(dst);
-    switch (form) {
-        case Form::Raw: {
-            Stage<morvik::EncryptStream> cipher(out, rc2);
-            Pump(src, cipher, [&] { cipher.Finish(); });
-            break;
-        }
-        case Form::Hex: {
-            Stage<morvik::hex::WriteStream> text(out);
-            Stage<morvik::EncryptStream> cipher(text, rc2);
-            Pump(src, cipher, [&] { cipher.Finish(), text.Finish(); });
-            break;
-        }
-        case Form::Asc: {
-            Stage<morvik::AscEncodeStream> text(out);
-            Stage<morvik::EncryptStream> cipher(text, rc2);
-            Pump(src, cipher, [&] { cipher.Finish(), text.Finish(); });
-            break;
-        }
-    }
-    return out.Commit();
+    Reader in(src);
+    morvik::front::Chain chain(out);
+    morvik::front::PrependEncrypt(chain, rc2, form);
+    morvik::front::Pump([&] { return in.Next(); }, chain.Head());
+    return out.written();
 }
 
-std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form) {
+// As the tool: one final line break of a text form is dropped unless
+// `exact_input` keeps it, and a failure that it likely caused says so.
+std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool exact_input) {
     Output out(dst);
-    Stage<morvik::DecryptStream> cipher(out, rc2);
-    switch (form) {
-        case Form::Raw: Pump(src, cipher, [&] { cipher.Finish(); }); break;
-        case Form::Hex: {
-            Stage<morvik::hex::ReadStream> text(cipher);
-            Pump(src, text, [&] { text.Finish(), cipher.Finish(); });
-            break;
-        }
-        case Form::Asc: {
-            Stage<morvik::AscDecodeStream> text(cipher);
-            Pump(src, text, [&] { text.Finish(), cipher.Finish(); });
-            break;
-        }
+    Reader in(src);
+    morvik::front::Chain chain(out);
+    const auto* dropping = morvik::front::PrependDecrypt(chain, rc2, form, !exact_input);
+    try {
+        morvik::front::Pump([&] { return in.Next(); }, chain.Head());
+    } catch (const Failure& f) {
+        morvik::front::RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
-    return out.Commit();
-}
-
-// Where in the file a stream's error was found, from the error's position.
-std::string Where(const std::string& path, const morvik::ErrorPosition& at) {
-    using Kind = morvik::ErrorPosition::Kind;
-    const auto n = [](std::uint64_t v) { return std::to_string(v); };
-    switch (at.kind) {
-        case Kind::IncompleteBlock:
-            return path + ": the ciphertext is " + n(at.offset + at.size) + " bytes, not a whole number of " +
-                   "8-byte blocks (the block at byte offset " + n(at.offset) + " has " + n(at.size) + ")";
-        case Kind::Group:
-            return path + ": armour group " + n(at.group) + " (characters " + n(at.character) + " to " +
-                   n(at.character + at.size - 1) + ") is too large for " + n(at.bytes) + " bytes";
-        case Kind::TailMark:
-            return path + ": the tail mark (character " + n(at.character) + ") has the value " + n(at.value) +
-                   "; it must be 0 to 4";
-        default: return path;
-    }
+    return out.written();
 }
 
 template <class F>
-std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, F f) {
+std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, bool exact_input, F f) {
     const Form chosen = FormOf(form);
     const std::string in = Path(src), out = Path(dst);
     try {
-        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen); });
-    } catch (const morvik::Error& e) {
-        Raise(e, Where(in, e.position()));
-    } catch (const FileError& e) {
-        errno = e.error;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
-        throw py::error_already_set();
+        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, exact_input); });
+    } catch (const Failure& e) {
+        // The stages name the input; the message names the file too. A file
+        // that cannot be opened, read or written names itself.
+        if (e.status() == Exit::Io) Raise(e);
+        Raise(Failure(e.status(), "'" + in + "': " + e.what(), e.position()));
     }
+}
+
+// --- The strict entry: a key of 1..128 bytes and a length of 0..1024, or an
+// error; never the object's silent keeping of the previous key.
+
+std::int32_t StrictBits(py::handle v) {
+    if (!PyLong_Check(v.ptr()) || PyBool_Check(v.ptr()))
+        throw py::type_error("effective_key_length must be an int, not '" + std::string(py::str(py::type::of(v).attr("__name__"))) + "'");
+    int overflow = 0;
+    const long long bits = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+    if (bits == -1 && PyErr_Occurred()) throw py::error_already_set();
+    try {
+        morvik::front::CheckEffectiveBits(overflow ? (overflow > 0 ? LLONG_MAX : LLONG_MIN) : bits, "effective_key_length");
+    } catch (const Failure& f) {
+        throw py::value_error(f.what());
+    }
+    return static_cast<std::int32_t>(bits);
+}
+
+// The key, set after the length, as the object needs them.
+void StrictKey(RC2& rc2, py::handle key, std::int32_t bits) {
+    if (PyUnicode_Check(key.ptr())) throw py::type_error("key must be a bytes-like object, not 'str'");
+    Secret checked{std::string(Bytes(key).view())};
+    try {
+        morvik::front::CheckKeyLength(checked.s, "key");
+    } catch (const Failure& f) {
+        throw py::value_error(f.what());
+    }
+    rc2.EffectiveKeyLength(bits);
+    rc2.Key(checked.s);
+}
+
+// morvik.encrypt / morvik.decrypt: a new object each call, nothing kept.
+py::object OneShot(bool encrypting, py::handle data, py::handle key, py::handle bits, const std::string& form_name) {
+    const Form form = FormOf(form_name);
+    RC2 rc2;
+    StrictKey(rc2, key, StrictBits(bits));
+    if (encrypting) {
+        Bytes in(data);
+        Secret text{Copy(in.view())};
+        if (form == Form::Asc) return ToStr(rc2.EncryptAsc(text.s));
+        const std::string cipher = rc2.Encrypt(text.s);
+        if (form == Form::Hex) return ToStr(morvik::hex::Write(cipher));
+        return ToBytes(cipher);
+    }
+    Secret text{form == Form::Raw ? std::string(Bytes(data).view()) : TextBytes(data)};
+    return Explaining(form, text.s, [&] {
+        if (form == Form::Hex) return ToBytes(Secret{rc2.DecryptHex(text.s)}.s);
+        if (form == Form::Asc) return ToBytes(Secret{rc2.DecryptAsc(text.s)}.s);
+        return ToBytes(Secret{rc2.Decrypt(text.s)}.s);
+    });
 }
 
 }  // namespace
@@ -358,16 +405,19 @@ zero_fill the text that encrypt works on. Guide: docs/python.md.)";
 
     py::dict scope;
     py::exec(R"py(
-class Error(Exception):
-    """A failure of the RC2 object: `number` is its runtime error number
-    (5, 6 or 9, as an automation client sees it), `text` the standard text,
-    and `where` what the input was and where it failed, when known."""
+class Error(ValueError):
+    """A failure of the RC2 object on bad input: `number` is its runtime error
+    number (5, 6 or 9, as an automation client sees it), `text` the standard
+    text, `where` the explanation of what the input was and where it failed,
+    in the words of the morvik tool, and `position` the place as a dict
+    (kind, and offset, character, group, ... as the kind has them), or None."""
 
-    def __init__(self, number, text, where=None):
+    def __init__(self, number, text, where=None, position=None):
         super().__init__(number, text, where) if where is not None else super().__init__(number, text)
         self.number = number
         self.text = text
         self.where = where
+        self.position = position
 
     def __str__(self):
         s = f"{self.text} (error {self.number})"
@@ -380,31 +430,48 @@ class Error(Exception):
         try {
             if (p) std::rethrow_exception(p);
         } catch (const morvik::Error& e) {
-            py::object instance = error_class(e.code(), e.what());
-            PyErr_SetObject(error_class.ptr(), instance.ptr());
+            SetError(e, morvik::front::Explain(e, "the input"));
+        } catch (const Failure& f) {
+            SetError(f);
         }
     });
 
     py::class_<PyRC2>(m, "RC2", R"(An RC2 object: a key schedule and the output of its last encryption or decryption.
 
-Keys of 1..128 bytes are used, other lengths ignored; effective_key_length
-0..1024 is stored (0: the key's own bits) and applies from the next key.
-Encrypting fills a short final block with zero bytes; decrypting removes
-every zero byte at the end. Errors raise morvik.Error.)")
-        .def(py::init<>(), "A new object: no key yet (its expanded key is all zeros, with which encrypt\n"
-                           "already works), effective_key_length 0, an empty last result.")
+RC2(key=None, *, effective_key_length=0) is strict: the length is stored
+first, then the key; a key outside 1..128 bytes or a length outside 0..1024
+raises ValueError, a wrong type TypeError.
+
+The properties keep the legacy object's rules exactly, so that a script
+ported line by line gives the script's bytes: setting key to 0 or more than
+128 bytes is ignored (the previous key stays in use), key_hex is read
+leniently, effective_key_length outside 0..1024 is ignored and takes effect
+only from the next key. Encrypting fills a short final block with zero
+bytes; decrypting removes every zero byte at the end. Errors of the input
+raise morvik.Error.)")
+        .def(py::init([](py::object key, py::object bits) {
+                 auto made = std::make_unique<PyRC2>();
+                 const std::int32_t checked = StrictBits(bits);
+                 if (!key.is_none()) made->Run(0, [&](RC2& r) { StrictKey(r, key, checked); });
+                 else made->Run(0, [&](RC2& r) { r.EffectiveKeyLength(checked); });
+                 return made;
+             }), py::arg("key") = py::none(), py::kw_only(), py::arg("effective_key_length") = 0,
+             "A new object. Strict: a key (1..128 bytes) and effective_key_length (0..1024) given here are\n"
+             "checked; without a key its expanded key is all zeros, with which encrypt already works.")
         .def_property("key",
             [](PyRC2& self) { return self.Run(0, [](RC2& r) { return ToBytes(r.Key()); }); },
             [](PyRC2& self, py::object v) {
                 Bytes key(v);
                 self.Run(0, [&](RC2& r) { r.Key(key.view()); });
-            }, "The key as last stored (bytes); setting takes any bytes-like object.")
+            }, "The key as last stored (bytes); setting takes any bytes-like object. Legacy rule: a key of 0 or\n"
+               "more than 128 bytes is ignored without an error and the previous key stays in use.")
         .def_property("key_hex",
             [](PyRC2& self) { return ToStr(Secret{self.Run(0, [](RC2& r) { return r.KeyHex(); })}.s); },
             [](PyRC2& self, py::object v) {
                 Secret text{TextBytes(v)};
                 self.Run(0, [&](RC2& r) { r.KeyHex(text.s); });
-            }, "The key as hex text; setting reads hex text leniently.")
+            }, "The key as hex text. Legacy rules: setting reads hex text leniently (a non-digit reads as 0), and\n"
+               "a key of 0 or more than 128 bytes is stored as the key text but not used.")
         .def_property("effective_key_length",
             [](PyRC2& self) { return self.Run(0, [](RC2& r) { return r.EffectiveKeyLength(); }); },
             [](PyRC2& self, py::int_ v) {
@@ -415,7 +482,8 @@ every zero byte at the end. Errors raise morvik.Error.)")
                 // for numbers beyond 32 bits too.
                 if (overflow || bits < std::numeric_limits<std::int32_t>::min() || bits > std::numeric_limits<std::int32_t>::max()) return;
                 self.Run(0, [&](RC2& r) { r.EffectiveKeyLength(static_cast<std::int32_t>(bits)); });
-            }, "Effective key length in bits, 0..1024; other values are ignored.")
+            }, "Effective key length in bits, 0..1024. Legacy rules: other values are ignored without an error,\n"
+               "and a new value takes effect only when the key is next set.")
         .def("encrypt",
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
@@ -427,7 +495,7 @@ every zero byte at the end. Errors raise morvik.Error.)")
             [](PyRC2& self, py::object data) {
                 Bytes in(data);
                 NewBytes out(in.view().size());
-                const std::size_t kept = self.Run(in.view().size(), [&](RC2& r) { return r.DecryptTo(in.view(), out.data()); });
+                const std::size_t kept = Explaining(Form::Raw, {}, [&] { return self.Run(in.view().size(), [&](RC2& r) { return r.DecryptTo(in.view(), out.data()); }); });
                 return out.Take(kept);
             }, py::arg("data"), "Returns the plaintext, without zero bytes at its end.")
         .def("encrypt_hex",
@@ -438,7 +506,7 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("decrypt_hex",
             [](PyRC2& self, py::object text) {
                 Secret hex{TextBytes(text)};
-                return ToBytes(Secret{self.Run(hex.s.size(), [&](RC2& r) { return r.DecryptHex(hex.s); })}.s);
+                return ToBytes(Secret{Explaining(Form::Hex, hex.s, [&] { return self.Run(hex.s.size(), [&](RC2& r) { return r.DecryptHex(hex.s); }); })}.s);
             }, py::arg("text"), "Decrypts the bytes that hex text reads as; returns the plaintext bytes.")
         .def("encrypt_asc",
             [](PyRC2& self, py::object data) {
@@ -451,8 +519,9 @@ every zero byte at the end. Errors raise morvik.Error.)")
         .def("decrypt_asc",
             [](PyRC2& self, py::object text) {
                 Secret asc{TextBytes(text)};
-                return ToBytes(Secret{self.Run(asc.s.size(), [&](RC2& r) { return r.DecryptAsc(asc.s); })}.s);
-            }, py::arg("text"), "Decrypts armoured ciphertext; returns the plaintext bytes.")
+                return ToBytes(Secret{Explaining(Form::Asc, asc.s, [&] { return self.Run(asc.s.size(), [&](RC2& r) { return r.DecryptAsc(asc.s); }); })}.s);
+            }, py::arg("text"), "Decrypts armoured ciphertext; returns the plaintext bytes. As the object, a final line\n"
+               "break is part of the text (and the error says so); decrypt_file drops one as the tool does.")
         .def_property_readonly("result", [](PyRC2& self) { return self.Run(0, [](RC2& r) { return ToBytes(r.Result()); }); },
             "The output of the last successful encrypt or decrypt (bytes).")
         .def_property_readonly("result_hex", [](PyRC2& self) { return ToStr(Secret{self.Run(0, [](RC2& r) { return r.ResultHex(); })}.s); },
@@ -461,17 +530,30 @@ every zero byte at the end. Errors raise morvik.Error.)")
             "The last result as armoured text.")
         .def("encrypt_file",
             [](PyRC2& self, py::object src, py::object dst, const std::string& form) {
-                return FileCall(self, src, dst, form, EncryptFile);
+                return FileCall(self, src, dst, form, false, EncryptFile);
             }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw",
             "Encrypts the file src into dst, streaming, as the ciphertext bytes (form 'raw'), its hex text\n"
             "('hex', as result_hex) or its armoured text ('asc', as encrypt_asc); returns the bytes written.\n"
             "Result is not changed.")
         .def("decrypt_file",
-            [](PyRC2& self, py::object src, py::object dst, const std::string& form) {
-                return FileCall(self, src, dst, form, DecryptFile);
-            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw",
+            [](PyRC2& self, py::object src, py::object dst, const std::string& form, bool exact_input) {
+                return FileCall(self, src, dst, form, exact_input, DecryptFile);
+            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw", py::kw_only(), py::arg("exact_input") = false,
             "Decrypts the file src, a ciphertext in the given form (as decrypt, decrypt_hex or decrypt_asc\n"
-            "read it), into dst, streaming; returns the bytes written. Result is not changed.");
+            "read it), into dst, streaming; returns the bytes written. Result is not changed. As the morvik\n"
+            "tool, one final line break of a hex or armoured file is dropped unless exact_input=True.");
+
+    m.def("encrypt", [](py::object data, py::object key, py::object bits, const std::string& form) {
+        return OneShot(true, data, key, bits, form);
+    }, py::arg("data"), py::arg("key"), py::kw_only(), py::arg("effective_key_length") = 0, py::arg("form") = "raw",
+       "Strict one-shot encryption: the ciphertext of `data` with `key` (1..128 bytes) and\n"
+       "effective_key_length (0..1024), as bytes (form 'raw') or as hex or armoured text (str).\n"
+       "A bad key or length raises ValueError, a wrong type TypeError.");
+    m.def("decrypt", [](py::object data, py::object key, py::object bits, const std::string& form) {
+        return OneShot(false, data, key, bits, form);
+    }, py::arg("data"), py::arg("key"), py::kw_only(), py::arg("effective_key_length") = 0, py::arg("form") = "raw",
+       "Strict one-shot decryption of a ciphertext (bytes, or hex or armoured text for those forms);\n"
+       "returns the plaintext bytes. A bad key or length raises ValueError, a bad ciphertext morvik.Error.");
 
     m.def("zero_fill", [](py::object data) {
         Bytes in(data);
@@ -487,6 +569,6 @@ every zero byte at the end. Errors raise morvik.Error.)")
           py::arg("data"), "The base-66 armoured text of bytes.");
     m.def("asc_decode", [](py::object text) {
         Secret asc{TextBytes(text)};
-        return ToBytes(Secret{morvik::BlindAscii::Asc2Full(asc.s)}.s);
+        return ToBytes(Secret{Explaining(Form::Asc, asc.s, [&] { return morvik::BlindAscii::Asc2Full(asc.s); })}.s);
     }, py::arg("text"), "Bytes of armoured text; raises morvik.Error 6 or 5 for malformed text.");
 }

@@ -16,6 +16,7 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
+#include "tests/support/conformance.h"
 #include "tests/support/vec.h"
 
 namespace {
@@ -295,6 +296,116 @@ TEST(CApi, SizeQueriesAreExact) {
             EXPECT_EQ(room[op.expected.size()], 0x55) << "written past the room given";
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The strict constructor refuses what the legacy object would silently
+// ignore, with codes and texts of its own, and leaves *obj alone.
+TEST(CApiStrict, RefusesBadKeysAndLengthsAndSetsTheLengthFirst) {
+    const std::string key = "a key of some bytes";
+    struct Row {
+        std::size_t key_len;
+        std::int32_t bits;
+        int          status;
+        const char*  text;
+    } rows[] = {
+        {0, 0, MORVIK_E_KEY_LENGTH, "the key: the key has 0 bytes; a key has 1 to 128 bytes"},
+        {129, 0, MORVIK_E_KEY_LENGTH, "the key: the key has more than 128 bytes; a key has 1 to 128 bytes"},
+        {5, 1025, MORVIK_E_EFFECTIVE_KEY_LENGTH, "the effective key length 1025: the effective key length must be 0 to 1024"},
+        {5, -1, MORVIK_E_EFFECTIVE_KEY_LENGTH, "the effective key length -1: the effective key length must be 0 to 1024"},
+    };
+    const std::string long_key(200, 'k');
+    for (const Row& row : rows) {
+        morvik_rc2* obj = reinterpret_cast<morvik_rc2*>(&rows);  // must stay as it was
+        EXPECT_EQ(morvik_rc2_new_key(&obj, U(long_key), row.key_len, row.bits), row.status) << row.text;
+        EXPECT_EQ(obj, reinterpret_cast<morvik_rc2*>(&rows));
+        EXPECT_STREQ(morvik_last_error(), row.text);
+    }
+    // Accepted: the same bytes as the legacy object given the length, then the key.
+    morvik_rc2* strict = nullptr;
+    ASSERT_EQ(morvik_rc2_new_key(&strict, U(key), key.size(), 63), MORVIK_OK);
+    morvik::RC2 legacy;
+    legacy.EffectiveKeyLength(63);
+    legacy.Key(key);
+    std::string text = "sixteen bytes...";
+    const std::string expected = legacy.Encrypt(text);
+    EXPECT_EQ(Queried([&](void* o, std::size_t* n) { return morvik_rc2_encrypt(strict, U(text), text.size(), static_cast<std::uint8_t*>(o), n); }),
+              expected);
+    EXPECT_EQ(morvik_rc2_free(strict), MORVIK_OK);
+}
+
+// The last error text is the tool's explanation of the same input.
+TEST(CApiStrict, LastErrorExplainsWhereTheInputWentWrong) {
+    Object o;
+    std::size_t len = 64;
+    std::uint8_t out[64];
+    const std::string twelve = "twelve bytes";
+    EXPECT_EQ(morvik_rc2_decrypt(o.p, U(twelve), twelve.size(), out, &len), MORVIK_E_INVALID_ARGUMENT);
+    EXPECT_STREQ(morvik_last_error(),
+                 "the ciphertext is 12 bytes long, not a multiple of 8: the block at byte offset 8 has only 4 bytes");
+    const std::string asc = "md9J";
+    len = sizeof out;
+    EXPECT_EQ(morvik_rc2_decrypt_asc(o.p, asc.data(), asc.size(), out, &len), MORVIK_E_OVERFLOW);
+    EXPECT_NE(std::string(morvik_last_error()).find("armoured text: the tail mark 'J' (character 4)"), std::string::npos)
+        << morvik_last_error();
+    len = 0;
+    EXPECT_EQ(morvik_rc2_encrypt(o.p, U(twelve), twelve.size(), out, &len), MORVIK_E_SHORT_BUFFER);
+    EXPECT_STREQ(morvik_last_error(), "the output needs 16 bytes; the buffer has room for 0");
+    // A success leaves the text of the last failure.
+    len = sizeof out;
+    EXPECT_EQ(morvik_rc2_encrypt(o.p, U(twelve), twelve.size(), out, &len), MORVIK_OK);
+    EXPECT_STREQ(morvik_last_error(), "the output needs 16 bytes; the buffer has room for 0");
+}
+
+}  // namespace
+
+namespace {
+
+// The conformance table through the C interface: the strict constructor, the
+// members, and the last error's explanation naming the place.
+TEST(CApiConformance, EveryRow) {
+    int rows = 0;
+    for (const auto& c : morvik::test::ReadConformance(morvik::test::DataPath("conformance.vec"))) {
+        if (!c.For("c")) continue;
+        ++rows;
+        morvik_rc2* obj = nullptr;
+        ASSERT_EQ(morvik_rc2_new_key(&obj, U(c.key), c.key.size(), c.bits), MORVIK_OK) << c.Where();
+        void* out = nullptr;
+        std::size_t len = 0;
+        const auto* in = U(c.input);
+        const auto* text = c.input.data();
+        int status;
+        if (c.encrypt) {
+            status = c.form == "asc" ? morvik_rc2_encrypt_asc_alloc(obj, in, c.input.size(), reinterpret_cast<char**>(&out), &len)
+                     : c.form == "hex" ? morvik_rc2_encrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                                       : morvik_rc2_encrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len);
+        } else {
+            status = c.form == "asc" ? morvik_rc2_decrypt_asc_alloc(obj, text, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                     : c.form == "hex" ? morvik_rc2_decrypt_hex_alloc(obj, text, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                                       : morvik_rc2_decrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len);
+        }
+        EXPECT_EQ(status, c.error) << c.Where() << ": " << morvik_last_error();
+        if (status == MORVIK_OK) {
+            std::string got(static_cast<const char*>(out), len);
+            if (c.encrypt && c.form == "hex") {
+                char* hex = nullptr;
+                std::size_t hex_len = 0;
+                ASSERT_EQ(morvik_rc2_result_hex_alloc(obj, &hex, &hex_len), MORVIK_OK);
+                got.assign(hex, hex_len);
+                morvik_buffer_free(hex, hex_len);
+            }
+            EXPECT_EQ(got, c.expected) << c.Where();
+            morvik_buffer_free(out, len);
+        } else {
+            EXPECT_NE(std::string(morvik_last_error()).find(morvik::test::PlaceWords(c)), std::string::npos)
+                << c.Where() << ": " << morvik_last_error();
+        }
+        EXPECT_EQ(morvik_rc2_free(obj), MORVIK_OK);
+    }
+    EXPECT_GE(rows, 15);
 }
 
 }  // namespace

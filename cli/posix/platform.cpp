@@ -9,12 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include <morvik/cp1252.h>
-
-#include "../failure.h"
-#include "../options.h"
-#include "output.h"
-#include "../stages.h"
+#include "../front.h"
+#include <morvik/front/posix_output.h>
 
 namespace morvik::cli::platform {
 namespace {
@@ -41,45 +37,6 @@ public:
     int                          fd_;
     bool                         owned_;
     std::optional<std::uint64_t> size_;
-};
-
-// Standard output, a descriptor that -o names, or a replacement.
-class FileTarget final : public Target {
-public:
-    FileTarget(int fd, bool owned) : fd_(fd), owned_(owned) {}
-    explicit FileTarget(std::unique_ptr<Replacement> replacement)
-        : fd_(replacement->fd()), replacement_(std::move(replacement)) {}
-    ~FileTarget() override {
-        if (owned_) ::close(fd_);
-    }
-    bool Write(std::string_view rest) override {
-        while (!rest.empty()) {
-            const ssize_t n = ::write(fd_, rest.data(), rest.size());
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            rest.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-    bool Replaces() const override { return replacement_ != nullptr; }
-    bool Terminal() const override { return ::isatty(fd_) == 1; }
-    void Commit(const std::string& name) override {
-        if (replacement_) {
-            replacement_->Commit();
-            return;
-        }
-        if (owned_) {
-            owned_ = false;
-            if (::close(fd_) != 0) throw IoFailure("cannot write " + name);
-        }
-    }
-
-private:
-    int                          fd_;
-    bool                         owned_ = false;
-    std::unique_ptr<Replacement> replacement_;
 };
 
 }  // namespace
@@ -117,19 +74,6 @@ std::unique_ptr<Source> OpenSource(const std::string& path, const std::string& n
     return in;
 }
 
-std::unique_ptr<Target> OpenTarget(const std::string& path, const std::string& name) {
-    if (path.empty() || path == "-") {
-        if (StandardDescriptorClosed(1)) {
-            errno = EBADF;
-            throw IoFailure("cannot write standard output");
-        }
-        return std::make_unique<FileTarget>(1, false);
-    }
-    Destination to = Resolve(path);
-    if (to.fd >= 0) return std::make_unique<FileTarget>(to.fd, true);
-    return std::make_unique<FileTarget>(std::make_unique<Replacement>(to, name));
-}
-
 std::string WriteStandard(int stream, std::string_view rest) noexcept {
     int error = StandardDescriptorClosed(stream) ? EBADF : 0;
     while (error == 0 && !rest.empty()) {
@@ -158,17 +102,5 @@ void ClearStatus() noexcept {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
 }
-
-// The core's conversion says where the text went wrong, and wipes what it
-// had converted of a key.
-std::string TextBytes(std::string_view utf8, const std::string& option) {
-    try {
-        return cp1252::FromUtf8(utf8);
-    } catch (const Error& e) {
-        throw Explained(e, option);
-    }
-}
-
-std::string BytesToUtf8(std::string_view bytes) { return cp1252::ToUtf8(bytes); }
 
 }  // namespace morvik::cli::platform

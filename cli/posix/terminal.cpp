@@ -9,8 +9,8 @@
 
 #include <morvik/detail/wipe.h>
 
-#include "../failure.h"
-#include "output.h"
+#include "../front.h"
+#include <morvik/front/posix_output.h>
 
 namespace morvik::cli {
 namespace {

@@ -19,7 +19,7 @@
 #include <morvik/hex.h>
 #include <morvik/rc2.h>
 
-#include "cli/failure.h"
+#include "cli/front.h"
 #include "cli/records.h"
 #include "run_tool.h"
 
@@ -119,6 +119,7 @@ TEST(RecordTable, EveryCaseInPiecesOfEverySize) {
         options.delimiter = t[2] == "-" ? "," : t[2];
         options.header = t[3].find('h') != std::string::npos;
         options.keep_going = t[3].find('k') != std::string::npos;
+        if (t[3].find('K') != std::string::npos) options.on_error = "keep";
         const bool reading = t[3][0] == '<';
         const std::string& input = t[4];
         const std::string expected_error = t.size() == 8 ? t[7] : "";
@@ -137,7 +138,7 @@ TEST(RecordTable, EveryCaseInPiecesOfEverySize) {
             } else {
                 EXPECT_FALSE(run.finished) << what;
             }
-            if (options.keep_going) {
+            if (options.Bad() != RecordOptions::OnError::Stop) {
                 EXPECT_EQ(run.reported, std::stoul(expected_error)) << what;
             }
         }

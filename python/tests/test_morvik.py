@@ -430,3 +430,142 @@ def test_stubs_name_what_the_module_has():
     public = {n for n in dir(morvik) if not n.startswith("_")} | {"__version__"}
     assert top == public
     assert members == {n for n in dir(morvik.RC2) if not n.startswith("_")}
+
+
+# --- the strict entry ------------------------------------------------------
+
+@pytest.mark.parametrize("args, kwargs, error", [
+    ((b"",), {}, ValueError),
+    ((b"k" * 129,), {}, ValueError),
+    ((b"k",), {"effective_key_length": 1025}, ValueError),
+    ((b"k",), {"effective_key_length": -1}, ValueError),
+    ((b"k",), {"effective_key_length": 1 << 40}, ValueError),
+    (("key",), {}, TypeError),
+    ((b"k",), {"effective_key_length": "64"}, TypeError),
+    ((b"k",), {"effective_key_length": True}, TypeError),
+])
+def test_strict_constructor_refuses_what_the_object_would_ignore(args, kwargs, error):
+    with pytest.raises(error):
+        morvik.RC2(*args, **kwargs)
+    with pytest.raises(error):
+        morvik.encrypt(b"data", *args, **kwargs)
+    with pytest.raises(error):
+        morvik.decrypt(b"\0" * 8, *args, **kwargs)
+
+
+def test_strict_entry_sets_the_length_before_the_key():
+    rng = random.Random(20)
+    for _ in range(50):
+        key, bits = rng.randbytes(rng.randint(1, 128)), rng.randint(0, 1024)
+        text = rng.randbytes(rng.randint(1, 40)) + b"x"
+        legacy = new(key, bits)
+        strict = morvik.RC2(key, effective_key_length=bits)
+        assert strict.encrypt(text) == legacy.encrypt(text) == morvik.encrypt(text, key, effective_key_length=bits)
+        assert morvik.decrypt(morvik.encrypt(text, key, effective_key_length=bits, form="asc"), key,
+                              effective_key_length=bits, form="asc") == text
+        assert morvik.encrypt(text, key, effective_key_length=bits, form="hex") == legacy.result_hex
+    # The legacy properties still ignore what the strict entry refuses.
+    r = morvik.RC2(b"first")
+    r.key = b""
+    assert r.key == b"first"
+    assert morvik.RC2().key == b""
+
+
+def test_one_shot_functions_against_pycryptodome():
+    rng = random.Random(2021)
+    for _ in range(20):
+        key, bits = rng.randbytes(rng.randint(5, 128)), rng.randint(40, 1024)
+        text = rng.randbytes(8 * rng.randint(1, 8))
+        peer = ARC2.new(key, ARC2.MODE_ECB, effective_keylen=bits)
+        assert morvik.encrypt(text, key, effective_key_length=bits) == peer.encrypt(text)
+
+
+# --- errors explained as the tool explains them ------------------------------
+
+def test_error_is_a_value_error_with_the_tools_explanation():
+    r = morvik.RC2(b"key")
+    asc = r.encrypt_asc(b"attack at dawn")
+    with pytest.raises(ValueError) as e:
+        r.decrypt_asc(asc + "\n")  # the object reads the line break as the tail mark
+    assert isinstance(e.value, morvik.Error)
+    assert e.value.where.endswith("(the text ends with a line break, which counts as part of it)")
+    assert e.value.position["kind"] == "incomplete_block"
+    with pytest.raises(morvik.Error) as e:
+        morvik.decrypt(b"twelve bytes", b"key")
+    assert e.value.where == ("the ciphertext is 12 bytes long, not a multiple of 8: the block at byte offset 8 "
+                             "has only 4 bytes")
+    assert e.value.position == {"kind": "incomplete_block", "offset": 8, "size": 4}
+    with pytest.raises(morvik.Error) as e:
+        morvik.hex_read("ab\u4e00")
+    assert e.value.where == "the text: character 3 (U+4E00) has no Windows-1252 byte"
+
+
+def test_files_drop_one_final_line_break_as_the_tool(tmp_path):
+    r = morvik.RC2(b"key")
+    for form, text in (("asc", r.encrypt_asc(b"plain")), ("hex", r.encrypt(b"plain").hex())):
+        for ending in ("\n", "\r\n"):
+            (tmp_path / "c").write_text(text + ending, newline="")
+            assert r.decrypt_file(tmp_path / "c", tmp_path / "p", form) == 5
+            assert (tmp_path / "p").read_bytes() == b"plain"
+            with pytest.raises(morvik.Error) as e:
+                r.decrypt_file(tmp_path / "c", tmp_path / "q", form, exact_input=True)
+            assert "line break" in e.value.where and str(tmp_path / "c") in e.value.where
+            assert not (tmp_path / "q").exists()
+            assert not [p for p in os.listdir(tmp_path) if ".morvik-" in p]
+
+
+def test_files_keep_the_mode_of_the_file_they_replace(tmp_path):
+    r = morvik.RC2(b"key")
+    (tmp_path / "src").write_bytes(b"data")
+    (tmp_path / "dst").write_bytes(b"old")
+    os.chmod(tmp_path / "dst", 0o640)
+    r.encrypt_file(tmp_path / "src", tmp_path / "dst")
+    assert os.stat(tmp_path / "dst").st_mode & 0o777 == 0o640
+    assert (tmp_path / "dst").read_bytes() == r.encrypt(b"data")
+
+
+# --- the conformance table shared by every front ------------------------------
+
+def conformance_rows(front):
+    for _, line, f in read_vec("conformance.vec"):
+        fronts = f[0]
+        listed = front in fronts.lstrip("!").split(",")
+        if not (fronts == "all" or (fronts.startswith("!") and not listed) or (not fronts.startswith("!") and listed)):
+            continue
+        yield line, f
+
+
+def test_conformance_table():
+    rows = 0
+    for line, (_, op, key, bits, form, data, *expected) in conformance_rows("python"):
+        rows += 1
+        where = f"conformance.vec line {line}"
+        key, bits = bytes.fromhex(key), int(bits)
+        if op == "encrypt" or form == "raw":
+            data = unhex(data)
+        else:
+            data = data.decode("utf-8")  # the file's bytes are UTF-8 text here
+        calls = [lambda: getattr(morvik, op)(data, key, effective_key_length=bits, form=form)]
+        member = {"raw": op, "hex": op + "_hex", "asc": op + "_asc"}[form]
+        if op == "encrypt" and form == "hex":
+            def legacy_hex():
+                r = new(key, bits)
+                r.encrypt(data)
+                return r.result_hex
+            calls.append(legacy_hex)
+        else:
+            calls.append(lambda: getattr(new(key, bits), member)(data))
+        for call in calls:
+            if expected[0] == "error":
+                with pytest.raises(morvik.Error) as e:
+                    call()
+                assert e.value.number == int(expected[1]), where
+                if len(expected) > 2:
+                    assert e.value.position["kind"] == expected[2], where
+                    field = "offset" if expected[2] == "incomplete_block" else "character"
+                    assert e.value.position[field] == int(expected[3]), where
+            elif op == "encrypt" and form != "raw":
+                assert call() == expected[0].decode(), where
+            else:
+                assert call() == unhex(expected[0]), where
+    assert rows >= 15

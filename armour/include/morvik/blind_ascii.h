@@ -40,6 +40,9 @@ namespace morvik {
 
 class MORVIK_API BlindAscii final {
 public:
+    // The length of Full2Asc's text for n bytes: four characters for every
+    // three bytes begun, and the tail mark; nothing for no bytes.
+    static constexpr std::size_t AscSize(std::size_t n) noexcept { return n ? (n + 2) / 3 * 4 + 1 : 0; }
     static std::string Full2Asc(std::string_view bytes);
     static std::string Asc2Full(std::string_view text);
 

@@ -60,25 +60,45 @@ enum morvik_status {
     MORVIK_E_NULL_POINTER         = -1, /* a required pointer was NULL */
     MORVIK_E_SHORT_BUFFER         = -2, /* *out_len now holds the size needed */
     MORVIK_E_OUT_OF_MEMORY        = -3,
-    MORVIK_E_INTERNAL             = -4  /* an unexpected failure inside; a bug */
+    MORVIK_E_INTERNAL             = -4, /* an unexpected failure inside; a bug */
+    /* The strict constructor's refusals (morvik_rc2_new_key). */
+    MORVIK_E_KEY_LENGTH           = -5, /* a key of 0 or more than 128 bytes */
+    MORVIK_E_EFFECTIVE_KEY_LENGTH = -6  /* an effective key length outside 0..1024 */
 };
 
 /* The standard text of a status ("Overflow", "Null pointer", ...); a text for
  * unknown numbers too. The text is static. */
 MORVIK_API const char* morvik_status_text(int status);
 
+/* What the last failing call on this thread found wrong, and where, in the
+ * words of the morvik tool ("armoured text: the tail mark 'n' (character 26)
+ * has the value 23; a tail mark must be 0 to 4"); "" before any failure. The
+ * text stays until the next failing call on the same thread; a successful
+ * call leaves it. */
+MORVIK_API const char* morvik_last_error(void);
+
 /* The library's version, "1.2.0"; static. */
 MORVIK_API const char* morvik_version(void);
 
 typedef struct morvik_rc2 morvik_rc2;
 
+/* Two entries. morvik_rc2_new makes the legacy object: it keeps every rule
+ * of Morvik.RC2, so a key of a bad length set later is ignored without an
+ * error (MORVIK_OK) and the previous key stays in use, as a ported script
+ * expects. morvik_rc2_new_key is the strict entry for new code: it takes the
+ * key and the effective length together (the length first, as it must be),
+ * and refuses a key of 0 or more than 128 bytes (MORVIK_E_KEY_LENGTH) or a
+ * length outside 0..1024 (MORVIK_E_EFFECTIVE_KEY_LENGTH); *obj stays as it
+ * was on any failure. */
 MORVIK_API int morvik_rc2_new(morvik_rc2** obj);
+MORVIK_API int morvik_rc2_new_key(morvik_rc2** obj, const uint8_t* key, size_t key_len,
+                                  int32_t effective_key_length);
 /* Wipes and frees; NULL is accepted and does nothing. */
 MORVIK_API int morvik_rc2_free(morvik_rc2* obj);
 
-/* The key: 1 to 128 bytes are stored and expanded with the effective length in
- * force; any other length is ignored without an error (MORVIK_OK), as the
- * object does. Reading gives the key as last stored. */
+/* The key (legacy rules): 1 to 128 bytes are stored and expanded with the
+ * effective length in force; any other length is ignored without an error
+ * (MORVIK_OK), as the object does: prefer morvik_rc2_new_key. Reading gives the key as last stored. */
 MORVIK_API int morvik_rc2_set_key(morvik_rc2* obj, const uint8_t* key, size_t key_len);
 MORVIK_API int morvik_rc2_key(const morvik_rc2* obj, uint8_t* out, size_t* out_len);
 MORVIK_API int morvik_rc2_key_alloc(const morvik_rc2* obj, uint8_t** out, size_t* out_len);

@@ -108,6 +108,10 @@ public:
     // overlaps Result.
     void EncryptTo(std::string_view sText, char* out);
     std::size_t DecryptTo(std::string_view sText, char* out);
+    // The length of the plaintext that Decrypt gives for sText, found without
+    // touching the object (the blocks are decrypted from the end until one
+    // holds a byte that is not zero); fails as Decrypt does.
+    std::size_t DecryptedSize(std::string_view sText) const;
     std::string EncryptHex(std::string_view sHex);
     std::string DecryptHex(std::string_view sHex);
     std::string EncryptAsc(std::string& sText);

@@ -1,6 +1,13 @@
-#include "line_break.h"
+#include <morvik/front/line_break.h>
 
-namespace morvik::cli {
+namespace morvik::front {
+
+std::string_view WithoutFinalLineBreak(std::string_view text) {
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") return text.substr(0, text.size() - 2);
+    if (!text.empty() && text.back() == '\n') return text.substr(0, text.size() - 1);
+    return text;  // a lone CR stays, as the stage keeps it
+}
+
 
 void FinalLineBreakStage::Pass(std::string_view bytes) {
     if (bytes.empty()) return;
@@ -30,4 +37,4 @@ void FinalLineBreakStage::Finish() {
     next_.Finish();
 }
 
-}  // namespace morvik::cli
+}  // namespace morvik::front

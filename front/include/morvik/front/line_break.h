@@ -1,17 +1,20 @@
-// morvik — the line break that `echo` and editors put after a saved text.
+// Morvik RC2 fronts — the line break that `echo` and editors put after a saved text.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "stages.h"
+#include <morvik/front/stages.h>
 
-namespace morvik::cli {
+namespace morvik::front {
 
 // Passes its input on without one final LF or CRLF. The object never writes a
 // line break in hex or armoured text, but a text saved by `echo` or an editor
 // ends in one, which the object would read as part of the text (a hex digit
 // pair of its own, or the armour's tail mark). Holds back at most two bytes.
+// The same for a text held whole: `text` without one final LF or CRLF.
+std::string_view WithoutFinalLineBreak(std::string_view text);
+
 class FinalLineBreakStage final : public Sink {
 public:
     explicit FinalLineBreakStage(Sink& next) : next_(next) {}
@@ -29,4 +32,4 @@ private:
     char        last_ = '\0';
 };
 
-}  // namespace morvik::cli
+}  // namespace morvik::front

@@ -1,16 +1,16 @@
-#include "options.h"
+#include <morvik/front/keys.h>
 
 #include <cstdio>
 #include <limits>
 
+#include <morvik/code_page.h>
 #include <morvik/detail/wipe.h>
 #include <morvik/rc2.h>
 
-#include "failure.h"
-#include "platform.h"
-#include "stages.h"
+#include <morvik/front/explain.h>
+#include <morvik/front/failure.h>
 
-namespace morvik::cli {
+namespace morvik::front {
 namespace {
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
@@ -20,7 +20,7 @@ int HexValue(char c) { return Digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 }  // namespace
 
 std::string Count(std::uint64_t n, const char* singular) {
-    return std::to_string(n) + " " + singular + (n == 1 ? "" : "s");
+    return Decimal(n) + " " + singular + (n == 1 ? "" : "s");
 }
 
 std::string Printable(std::string_view text) {
@@ -60,7 +60,7 @@ std::int32_t EffectiveBits(std::string_view typed) {
 std::string StrictHexKey(std::string_view typed, const std::string& source) {
     for (std::size_t i = 0; i < typed.size(); ++i) {
         if (!HexDigit(typed[i]))
-            throw Failure(Exit::Key, source + ": character " + std::to_string(i + 1) + " (" + Describe(typed[i]) +
+            throw Failure(Exit::Key, source + ": character " + Decimal(i + 1) + " (" + Describe(typed[i]) +
                                          ") is not a hex digit; a key in hex is two digits 0-9, A-F or a-f per byte");
     }
     if (typed.size() % 2 != 0)
@@ -73,8 +73,28 @@ std::string StrictHexKey(std::string_view typed, const std::string& source) {
     return key;
 }
 
-std::string TextArgument(std::string_view utf8, const std::string& option) {
-    return platform::TextBytes(utf8, option);
+void CheckKeyLength(std::string& key, const std::string& source) {
+    if (!key.empty() && key.size() <= RC2::kMaxKeyLength) return;
+    const std::string length = key.size() > RC2::kMaxKeyLength ? "more than 128" : "0";
+    detail::Wipe(key);
+    throw Failure(Exit::Key, source + ": the key has " + length + " bytes; a key has 1 to 128 bytes");
 }
 
-}  // namespace morvik::cli
+void CheckEffectiveBits(long long bits, const std::string& source) {
+    if (bits >= RC2::kMinEffectiveBits && bits <= RC2::kMaxEffectiveBits) return;
+    throw Failure(Exit::Key, source + " " + Decimal(bits) + ": the effective key length must be 0 to 1024");
+}
+
+// The code page's conversion says where the text went wrong, and wipes what
+// it had converted of a key.
+std::string TextBytes(std::string_view utf8, const std::string& option) {
+    try {
+        return SystemCodePage().FromUtf8(utf8);
+    } catch (const Error& e) {
+        throw Explained(e, option);
+    }
+}
+
+std::string BytesToUtf8(std::string_view bytes) { return SystemCodePage().ToUtf8(bytes); }
+
+}  // namespace morvik::front

@@ -1,15 +1,18 @@
-#include "code_page.h"
+// The table of a Windows code page, from the system's own conversions.
+#include <windows.h>
+
+#include <morvik/code_page.h>
 
 #include <algorithm>
 #include <bitset>
 #include <new>
 
-namespace morvik::frame {
+namespace morvik {
 namespace {
 
-constexpr wchar_t kPrivateFirst    = 0xE000;
-constexpr wchar_t kPrivateLast     = 0xF8FF;
-constexpr wchar_t kSubstituteFirst = 0xF700;  // + the byte value
+constexpr char16_t kPrivateFirst    = 0xE000;
+constexpr char16_t kPrivateLast     = 0xF8FF;
+constexpr char16_t kSubstituteFirst = 0xF700;  // + the byte value
 
 // The byte that `c` alone converts to in `code_page`, or -1 where it takes
 // more than one byte, or the code page's default character stands in for it.
@@ -26,22 +29,24 @@ int SingleByte(UINT code_page, wchar_t c) noexcept {
     return n == 1 && !used_default ? static_cast<unsigned char>(out[0]) : -1;
 }
 
-alignas(CodePage) unsigned char g_ansi[sizeof(CodePage)];
+alignas(AnsiCodePage) unsigned char g_ansi[sizeof(AnsiCodePage)];
 
 BOOL CALLBACK MakeAnsi(PINIT_ONCE, PVOID, PVOID*) {
-    new (g_ansi) CodePage(GetACP());
+    new (g_ansi) AnsiCodePage(GetACP());
     return TRUE;
 }
 
 }  // namespace
 
-const CodePage& CodePage::Ansi() noexcept {
+const AnsiCodePage& AnsiCodePage::Ansi() noexcept {
     static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
     InitOnceExecuteOnce(&once, MakeAnsi, nullptr, nullptr);
-    return *std::launder(reinterpret_cast<const CodePage*>(g_ansi));
+    return *std::launder(reinterpret_cast<const AnsiCodePage*>(g_ansi));
 }
 
-CodePage::CodePage(UINT code_page) noexcept {
+const CodePage& SystemCodePage() noexcept { return AnsiCodePage::Ansi(); }
+
+AnsiCodePage::AnsiCodePage(unsigned code_page) noexcept : code_page_(code_page) {
     std::bitset<0x10000> taken;
     for (int b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
@@ -50,7 +55,7 @@ CodePage::CodePage(UINT code_page) noexcept {
         // Use characters that the system gives to unassigned bytes, which do
         // convert back; the round trip is the test.
         if (MultiByteToWideChar(code_page, 0, &byte, 1, &c, 1) == 1 && SingleByte(code_page, c) == b) {
-            chars_[b] = c;
+            chars_[b] = static_cast<char16_t>(c);
             taken.set(c);
         } else {
             substituted_[b] = true;
@@ -60,20 +65,25 @@ CodePage::CodePage(UINT code_page) noexcept {
         if (!substituted_[b]) continue;
         // At most 256 of the 6400 Private Use characters are taken, so the
         // search ends.
-        wchar_t c = static_cast<wchar_t>(kSubstituteFirst + b);
-        while (taken[c]) c = c == kPrivateLast ? kPrivateFirst : static_cast<wchar_t>(c + 1);
+        char16_t c = static_cast<char16_t>(kSubstituteFirst + b);
+        while (taken[c]) c = c == kPrivateLast ? kPrivateFirst : static_cast<char16_t>(c + 1);
         chars_[b] = c;
         taken.set(c);
     }
     for (int b = 0; b < 256; ++b) by_char_[b] = {chars_[b], static_cast<std::uint8_t>(b)};
-    std::sort(by_char_.begin(), by_char_.end());
+    std::sort(std::begin(by_char_), std::end(by_char_), [](const Entry& x, const Entry& y) { return x.c < y.c; });
 }
 
-int CodePage::Byte(wchar_t c) const noexcept {
-    if (c < 0x80 && chars_[c] == c) return c;  // ASCII stands for itself wherever it can
-    const auto it = std::lower_bound(by_char_.begin(), by_char_.end(), c,
-                                     [](const auto& entry, wchar_t x) { return entry.first < x; });
-    return it != by_char_.end() && it->first == c ? it->second : -1;
+int AnsiCodePage::Byte(char32_t c) const noexcept {
+    if (c > 0xFFFF) return -1;
+    if (c < 0x80 && chars_[c] == c) return static_cast<int>(c);  // ASCII stands for itself wherever it can
+    const auto it = std::lower_bound(std::begin(by_char_), std::end(by_char_), c,
+                                     [](const Entry& entry, char32_t x) { return entry.c < x; });
+    return it != std::end(by_char_) && it->c == c ? it->byte : -1;
 }
 
-}  // namespace morvik::frame
+std::string AnsiCodePage::Name() const {
+    return code_page_ == 1252 ? std::string("Windows-1252") : "the ANSI code page " + std::to_string(code_page_);
+}
+
+}  // namespace morvik

@@ -1,5 +1,5 @@
-// morvik — what -o FILE names, and replacing a file only when its new
-// content is complete.
+// Morvik RC2 fronts, POSIX side — what an output path names, and replacing a
+// file only when its new content is complete.
 //
 // A name that is a descriptor (/dev/stdout, /dev/fd/N, /proc/self/fd/N, or a
 // link that leads to one), a device, a pipe or a socket is written through:
@@ -16,7 +16,7 @@
 
 #include <string>
 
-namespace morvik::cli {
+namespace morvik::front {
 
 // Standard descriptors that were closed when the tool started are held open
 // on /dev/null, so that no file the tool opens takes their number; reading
@@ -64,4 +64,4 @@ private:
     std::string temp_, base_, name_;
 };
 
-}  // namespace morvik::cli
+}  // namespace morvik::front

@@ -1,4 +1,5 @@
-// morvik — the streaming stages behind every command.
+// Morvik RC2 fronts — the streaming stages behind every command of the tool
+// and every file call of the Python module.
 //
 // A command is a chain of stages ending in an output: bytes are pushed in with
 // Write() in pieces of any size, and Finish() marks the end of the input. Each
@@ -11,11 +12,10 @@
 //   HexReadStage      hex::ReadStream (hex::Read, lenient)
 //   AscEncodeStage    AscEncodeStream (BlindAscii::Full2Asc, ResultAsc)
 //   AscDecodeStage    AscDecodeStream (BlindAscii::Asc2Full)
-//   Utf8Stage         Windows-1252 bytes to UTF-8 text (cp1252::ToUtf8).
-//   FromUtf8Stage     UTF-8 text to Windows-1252 bytes (encrypt --utf8).
+//   Utf8Stage         byte-string bytes to UTF-8 text (SystemCodePage().ToUtf8).
 //
 // Memory stays bounded whatever the input. A stage turns the core's errors
-// into cli::Failure, with the exit status of their class and a message that
+// into front::Failure, with the exit status of their class and a message that
 // says where the input went wrong, from the position the error carries.
 #pragma once
 
@@ -30,9 +30,10 @@
 #include <morvik/rc2.h>
 #include <morvik/sink.h>
 
-#include "failure.h"
+#include <morvik/front/explain.h>
+#include <morvik/front/failure.h>
 
-namespace morvik::cli {
+namespace morvik::front {
 
 // The size of the pieces in which the tool reads and writes.
 inline constexpr std::size_t kChunkSize = 64 * 1024;
@@ -42,12 +43,6 @@ public:
     // End of input: flush what was held back, then finish the next stage.
     virtual void Finish() = 0;
 };
-
-// The failure for an error of the core: the error number is the exit status,
-// and the message starts with `subject`, which names the input ("the
-// ciphertext", "armoured text", "--text"), and names the place where the
-// error's position says the input went wrong.
-Failure Explained(const Error& error, const std::string& subject);
 
 // One of the core's streams as a stage. The stream's pieces are gathered into
 // chunks of up to kChunkSize, and what one Write produced goes on before it
@@ -150,26 +145,6 @@ private:
     std::string out_;
 };
 
-// encrypt --utf8: UTF-8 text to the bytes the object's string has for it
-// (platform::TextBytes), however the text is cut into pieces. A character
-// with no byte, or malformed UTF-8, fails with Exit::Overflow naming its byte
-// offset and line in the whole input.
-class FromUtf8Stage final : public Sink {
-public:
-    explicit FromUtf8Stage(Sink& next) : next_(next) {}
-    void Write(std::string_view bytes) override;
-    void Finish() override;
-
-private:
-    void Convert(std::string_view text);
-
-    Sink&         next_;
-    std::string   pending_;  // an incomplete sequence at the end of a piece
-    std::string   out_;
-    std::uint64_t offset_ = 0;  // of the first byte not yet converted
-    std::uint64_t line_   = 1;
-};
-
 // Collects everything in memory; for tests and for short texts.
 class StringSink final : public Sink {
 public:
@@ -180,8 +155,4 @@ public:
     bool        finished = false;
 };
 
-// A character as it may be shown in a message: itself if printable ASCII,
-// else its code ("0x0A").
-std::string Describe(char c);
-
-}  // namespace morvik::cli
+}  // namespace morvik::front

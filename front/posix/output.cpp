@@ -1,4 +1,4 @@
-#include "output.h"
+#include <morvik/front/posix_output.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,14 +14,15 @@
 #include <optional>
 #include <tuple>
 
-#include "../failure.h"
+#include <morvik/front/failure.h>
+#include <morvik/front/target.h>
 
-namespace morvik::cli {
+namespace morvik::front {
 namespace {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-Failure IoFailure(const std::string& what, int error) { return Failure(Exit::Io, what + ": " + std::strerror(error)); }
+Failure IoFailure(const std::string& what, int error) { return Failure(Exit::Io, what + ": " + std::strerror(error), error); }
 Failure IoFailure(const std::string& what) { return IoFailure(what, errno); }
 
 bool g_closed[3];
@@ -44,7 +45,7 @@ constexpr int kFatal[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT
 };
 
 extern "C" void CleanUpAndDie(int sig) {
-    if (g_temp_dir >= 0 && g_temp_name[0] != '\0') ::unlinkat(g_temp_dir, g_temp_name, 0);
+    DiscardPendingReplacement();
     if (g_tty_fd >= 0) ::tcsetattr(g_tty_fd, TCSANOW, &g_tty);
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -155,6 +156,10 @@ std::string RandomSuffix() {
 }  // namespace
 
 // ---- Standard descriptors and signals --------------------------------------
+
+void DiscardPendingReplacement() noexcept {
+    if (g_temp_dir >= 0 && g_temp_name[0] != '\0') ::unlinkat(g_temp_dir, g_temp_name, 0);
+}
 
 void HoldStandardDescriptors() noexcept {
     for (int fd = 0; fd < 3; ++fd) {
@@ -337,4 +342,4 @@ void Replacement::Commit() {
     Discard();
 }
 
-}  // namespace morvik::cli
+}  // namespace morvik::front
