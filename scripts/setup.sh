@@ -22,6 +22,10 @@ packages=(
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine32 wine64 libwine-dev
+  # the SQL functions: SQLite's extension API and shell, a PostgreSQL 15 server
+  # with its extension headers (pgcrypto, for the benchmark, comes with it),
+  # and psycopg2 for the tests
+  libsqlite3-dev sqlite3 postgresql-15 postgresql-server-dev-15 python3-psycopg2
   # fuzz targets: clang, and libFuzzer with the sanitizer runtimes (only recommended by clang)
   clang libclang-rt-dev
 )
