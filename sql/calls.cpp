@@ -26,8 +26,17 @@ template <class F> auto Faulting(bool decrypting, F&& f) -> decltype(f()) {
     }
 }
 
+bool Ascii(std::string_view s) {
+    unsigned char any = 0;
+    for (char c : s) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+// Text is UTF-8 from the engine and becomes the code page's bytes. Where it
+// is ASCII alone, as hex and armoured text are, it already is those bytes:
+// the extensions build only where the code page is Windows-1252.
 std::string Bytes(Arg arg, const std::string& what) {
-    return arg.text ? front::TextBytes(arg.data, what) : std::string(arg.data);
+    return arg.text && !Ascii(arg.data) ? front::TextBytes(arg.data, what) : std::string(arg.data);
 }
 
 }  // namespace
