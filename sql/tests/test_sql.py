@@ -181,7 +181,8 @@ def unquote(q):
     return q[1:-1].encode("latin-1").decode("unicode_escape").encode("latin-1").decode("utf-8")
 
 
-@pytest.mark.parametrize("row", conformance_rows(), ids=lambda r: " ".join(map(str, r[:5])))
+@pytest.mark.parametrize("row", conformance_rows() or [pytest.param(None, marks=pytest.mark.skip("no conformance table"))],
+                         ids=lambda r: " ".join(map(str, r[:5])) if r else "none")
 def test_conformance(db, row):
     op, key, bits, form, value, expected = row
     k = db.blob(bytes.fromhex(key))
