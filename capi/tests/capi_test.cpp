@@ -16,6 +16,7 @@
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
+#include "tests/support/conformance.h"
 #include "tests/support/vec.h"
 
 namespace {
@@ -357,6 +358,54 @@ TEST(CApiStrict, LastErrorExplainsWhereTheInputWentWrong) {
     len = sizeof out;
     EXPECT_EQ(morvik_rc2_encrypt(o.p, U(twelve), twelve.size(), out, &len), MORVIK_OK);
     EXPECT_STREQ(morvik_last_error(), "the output needs 16 bytes; the buffer has room for 0");
+}
+
+}  // namespace
+
+namespace {
+
+// The conformance table through the C interface: the strict constructor, the
+// members, and the last error's explanation naming the place.
+TEST(CApiConformance, EveryRow) {
+    int rows = 0;
+    for (const auto& c : morvik::test::ReadConformance(morvik::test::DataPath("conformance.vec"))) {
+        if (!c.For("c")) continue;
+        ++rows;
+        morvik_rc2* obj = nullptr;
+        ASSERT_EQ(morvik_rc2_new_key(&obj, U(c.key), c.key.size(), c.bits), MORVIK_OK) << c.Where();
+        void* out = nullptr;
+        std::size_t len = 0;
+        const auto* in = U(c.input);
+        const auto* text = c.input.data();
+        int status;
+        if (c.encrypt) {
+            status = c.form == "asc" ? morvik_rc2_encrypt_asc_alloc(obj, in, c.input.size(), reinterpret_cast<char**>(&out), &len)
+                     : c.form == "hex" ? morvik_rc2_encrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                                       : morvik_rc2_encrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len);
+        } else {
+            status = c.form == "asc" ? morvik_rc2_decrypt_asc_alloc(obj, text, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                     : c.form == "hex" ? morvik_rc2_decrypt_hex_alloc(obj, text, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len)
+                                       : morvik_rc2_decrypt_alloc(obj, in, c.input.size(), reinterpret_cast<std::uint8_t**>(&out), &len);
+        }
+        EXPECT_EQ(status, c.error) << c.Where() << ": " << morvik_last_error();
+        if (status == MORVIK_OK) {
+            std::string got(static_cast<const char*>(out), len);
+            if (c.encrypt && c.form == "hex") {
+                char* hex = nullptr;
+                std::size_t hex_len = 0;
+                ASSERT_EQ(morvik_rc2_result_hex_alloc(obj, &hex, &hex_len), MORVIK_OK);
+                got.assign(hex, hex_len);
+                morvik_buffer_free(hex, hex_len);
+            }
+            EXPECT_EQ(got, c.expected) << c.Where();
+            morvik_buffer_free(out, len);
+        } else {
+            EXPECT_NE(std::string(morvik_last_error()).find(morvik::test::PlaceWords(c)), std::string::npos)
+                << c.Where() << ": " << morvik_last_error();
+        }
+        EXPECT_EQ(morvik_rc2_free(obj), MORVIK_OK);
+    }
+    EXPECT_GE(rows, 15);
 }
 
 }  // namespace

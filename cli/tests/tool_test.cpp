@@ -31,6 +31,7 @@
 #include <morvik/rc2.h>
 
 #include "run_tool.h"
+#include "tests/support/conformance.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -156,6 +157,47 @@ void Succeeded(const Result& r, const std::string& what) {
 }
 
 // ---- Known answers ------------------------------------------------------------
+
+// The table every front runs: rows for the tool read the input from a file
+// (standard input), rows for tool-text give it with --text.
+TEST_F(Tool, ConformanceTable) {
+    int rows = 0;
+    for (const auto& c : morvik::test::ReadConformance(MORVIK_SHARED_DATA "/conformance.vec")) {
+        const bool text = c.For("tool-text");
+        if (!text && !c.For("tool")) continue;
+        ++rows;
+        std::vector<std::string> args = {c.encrypt ? "encrypt" : "decrypt", "--key-hex", morvik::test::Hex(c.key),
+                                         "--bits", std::to_string(c.bits), "--form", c.form};
+        if (text) args.insert(args.end(), {"--text", c.input});
+        const Result r = Morvik(args, text ? std::string_view() : std::string_view(c.input));
+        if (c.error != 0) {
+            EXPECT_EQ(r.status, c.error) << c.Where() << ": " << r.err;
+            EXPECT_NE(r.err.find(morvik::test::PlaceWords(c)), std::string::npos) << c.Where() << ": " << r.err;
+            EXPECT_EQ(r.out, "") << c.Where();
+        } else {
+            Succeeded(r, c.Where());
+            EXPECT_EQ(r.out, c.expected) << c.Where();
+        }
+    }
+    EXPECT_GE(rows, 15);
+}
+
+// A key file saved by an editor ends in a line break, which is part of the
+// key: the key stays the file's bytes, and the tool says so.
+TEST_F(Tool, KeyFileEndingInALineBreakWarns) {
+    const fs::path with = File("key.txt", "my key\n"), without = File("key.bin", "my key");
+    Result warned = Morvik({"encrypt", "--key-file", with.string(), "--text", "abc"});
+    EXPECT_EQ(warned.status, 0) << warned.err;
+    EXPECT_NE(warned.err.find("warning: --key-file '" + with.string() + "': the key ends with a line break"),
+              std::string::npos) << warned.err;
+    RC2 rc2;
+    rc2.Key("my key\n");
+    std::string abc = "abc";
+    EXPECT_EQ(warned.out, rc2.EncryptAsc(abc));
+    const Result quiet = Morvik({"encrypt", "--key-file", without.string(), "--text", "abc"});
+    Succeeded(quiet, "a key file without a line break");
+    EXPECT_NE(quiet.out, warned.out);
+}
 
 TEST_F(Tool, Rfc2268Vectors) {
     std::ifstream vec(MORVIK_SHARED_DATA "/rfc2268.vec");

@@ -5,17 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include <morvik/front/windows.h>
+
 namespace morvik::cli {
 int ToolMain(int argc, char** argv);
-namespace platform {
-std::string Utf8(std::wstring_view w);
-}
 }  // namespace morvik::cli
 
 int wmain(int argc, wchar_t** wargv) {
     std::vector<std::string> args;
     args.reserve(static_cast<std::size_t>(argc));
-    for (int i = 0; i < argc; ++i) args.push_back(morvik::cli::platform::Utf8(wargv[i]));
+    for (int i = 0; i < argc; ++i) args.push_back(morvik::front::Narrow(wargv[i]));
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -60,14 +60,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
 }
 
-HANDLE Standard(int stream) {
-    return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
-
-bool IsConsole(HANDLE h) {
-    DWORD mode = 0;
-    return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode);
-}
+HANDLE Standard(int stream) { return StandardHandle(stream); }
 
 // ---- Reading ------------------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include "morvik.h"
 #include <morvik/code_page.h>
 #include "rc2_calls.h"
+#include "tests/support/conformance.h"
 
 #include <morvik/cp1252.h>
 
@@ -232,6 +233,41 @@ TEST(CodePageServer, SharedMessageVectors) {
         ++count;
     }
     EXPECT_GE(count, 16);
+}
+
+// The table every front runs, through the server as a script calls it: the
+// length before the key, byte strings through this code page's table, texts
+// as the characters they are (UTF-8 in the table).
+TEST(CodePageServer, ConformanceTable) {
+    const CodePage& page = Ansi();
+    const auto bytes_of = [&](const std::wstring& chars) {
+        std::string b;
+        for (wchar_t c : chars) b += static_cast<char>(page.Byte(c));
+        return b;
+    };
+    int rows = 0;
+    for (const auto& c : ReadConformance(MORVIK_SHARED_DATA "/conformance.vec")) {
+        if (!c.For("com")) continue;
+        ++rows;
+        SCOPED_TRACE(c.Where());
+        auto rc2 = CreateRC2();
+        PutBits(rc2.get(), c.bits);
+        ASSERT_EQ(PutKey(rc2.get(), Chars(page, c.key)), S_OK);
+        Method member = c.encrypt ? (c.form == "asc" ? &_RC2::EncryptAsc : &_RC2::Encrypt)
+                                  : (c.form == "asc" ? &_RC2::DecryptAsc : c.form == "hex" ? &_RC2::DecryptHex : &_RC2::Decrypt);
+        const std::u16string text = morvik::Utf8ToUtf16(c.input);
+        Bstr in(c.encrypt || c.form == "raw" ? Chars(page, c.input) : std::wstring(text.begin(), text.end())), out;
+        const HRESULT hr = (rc2.get()->*member)(in.inout(), out.out());
+        if (c.error != 0) {
+            EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(c.error)));
+            continue;
+        }
+        ASSERT_EQ(hr, S_OK);
+        if (c.encrypt && c.form == "hex") EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), Wide(c.expected));
+        else if (c.encrypt && c.form == "asc") EXPECT_EQ(out.text(), Wide(c.expected));
+        else EXPECT_EQ(bytes_of(out.text()), c.expected);
+    }
+    EXPECT_GE(rows, 15);
 }
 
 }  // namespace

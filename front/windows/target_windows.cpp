@@ -43,6 +43,15 @@ std::string SystemErrorText(unsigned long error) {
     return s;
 }
 
+void* StandardHandle(int stream) {
+    return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool IsConsole(void* h) {
+    DWORD mode = 0;
+    return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode);
+}
+
 bool WriteHandle(void* h, std::string_view rest, unsigned long* error) {
     while (!rest.empty()) {
         DWORD n = 0;
@@ -85,14 +94,7 @@ void ForgetTemp() {
     ReleaseSRWLockExclusive(&g_lock);
 }
 
-HANDLE Standard(int stream) {
-    return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
-
-bool IsConsole(HANDLE h) {
-    DWORD mode = 0;
-    return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode);
-}
+HANDLE Standard(int stream) { return StandardHandle(stream); }
 
 // Standard output, or a device or pipe that the path names.
 class Through final : public Target {

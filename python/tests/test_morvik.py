@@ -517,3 +517,50 @@ def test_files_keep_the_mode_of_the_file_they_replace(tmp_path):
     r.encrypt_file(tmp_path / "src", tmp_path / "dst")
     assert os.stat(tmp_path / "dst").st_mode & 0o777 == 0o640
     assert (tmp_path / "dst").read_bytes() == r.encrypt(b"data")
+
+
+# --- the conformance table shared by every front ------------------------------
+
+def conformance_rows(front):
+    for _, line, f in read_vec("conformance.vec"):
+        fronts = f[0]
+        listed = front in fronts.lstrip("!").split(",")
+        if not (fronts == "all" or (fronts.startswith("!") and not listed) or (not fronts.startswith("!") and listed)):
+            continue
+        yield line, f
+
+
+def test_conformance_table():
+    rows = 0
+    for line, (_, op, key, bits, form, data, *expected) in conformance_rows("python"):
+        rows += 1
+        where = f"conformance.vec line {line}"
+        key, bits = bytes.fromhex(key), int(bits)
+        if op == "encrypt" or form == "raw":
+            data = unhex(data)
+        else:
+            data = data.decode("utf-8")  # the file's bytes are UTF-8 text here
+        calls = [lambda: getattr(morvik, op)(data, key, effective_key_length=bits, form=form)]
+        member = {"raw": op, "hex": op + "_hex", "asc": op + "_asc"}[form]
+        if op == "encrypt" and form == "hex":
+            def legacy_hex():
+                r = new(key, bits)
+                r.encrypt(data)
+                return r.result_hex
+            calls.append(legacy_hex)
+        else:
+            calls.append(lambda: getattr(new(key, bits), member)(data))
+        for call in calls:
+            if expected[0] == "error":
+                with pytest.raises(morvik.Error) as e:
+                    call()
+                assert e.value.number == int(expected[1]), where
+                if len(expected) > 2:
+                    assert e.value.position["kind"] == expected[2], where
+                    field = "offset" if expected[2] == "incomplete_block" else "character"
+                    assert e.value.position[field] == int(expected[3]), where
+            elif op == "encrypt" and form != "raw":
+                assert call() == expected[0].decode(), where
+            else:
+                assert call() == unhex(expected[0]), where
+    assert rows >= 15

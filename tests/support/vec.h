@@ -20,8 +20,9 @@ struct VecCase {
 // A file of tests/data.
 std::string DataPath(const std::string& name);
 
-inline std::vector<VecCase> ReadVec(const std::string& name) {
-    std::ifstream in(DataPath(name));
+// A vector file named by its path (for programs that find the data their own way).
+inline std::vector<VecCase> ReadVecFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
     if (!in) throw std::runtime_error("cannot open " + name);
     std::vector<VecCase> cases;
     std::string section, line;
@@ -58,6 +59,8 @@ inline std::vector<VecCase> ReadVec(const std::string& name) {
     }
     return cases;
 }
+
+inline std::vector<VecCase> ReadVec(const std::string& name) { return ReadVecFile(DataPath(name)); }
 
 // Strict hex for test data; "-" is the empty string.
 inline std::string Unhex(const std::string& h) {

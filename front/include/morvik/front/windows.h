@@ -16,6 +16,10 @@ void WipeWide(std::wstring& w) noexcept;
 // The system's text for an error number, in ASCII, without the final period.
 std::string SystemErrorText(unsigned long error);
 
+// The handle of standard stream 0, 1 or 2, and whether a handle is a console.
+void* StandardHandle(int stream);
+bool IsConsole(void* handle);
+
 // All of `bytes` to the handle; false with `*error` set otherwise.
 bool WriteHandle(void* handle, std::string_view bytes, unsigned long* error);
 
