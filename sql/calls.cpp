@@ -63,12 +63,7 @@ std::string Keyed::Run(Call call, Arg value) {
     return Faulting(decrypting, [&]() -> std::string {
         if (!decrypting) {
             std::string plain = Bytes(value, "the plaintext");
-            std::size_t zeros = 0;
-            while (zeros < plain.size() && plain[plain.size() - 1 - zeros] == '\0') ++zeros;
-            if (zeros > 0)
-                throw front::Failure(front::Exit::DataLoss,
-                                     "the plaintext ends in " + front::Count(zeros, "zero byte") +
-                                         ", which decryption would remove: the ciphertext would not give it back whole");
+            if (const auto zeros = front::ZerosAtEnd(plain); zeros > 0) throw front::TrailingZeros(zeros, "the plaintext", "");
             std::string cipher(RC2::FilledSize(plain.size()), '\0');
             rc2_.EncryptTo(plain, cipher.data());
             if (call == Call::EncryptToHex) return hex::Write(cipher);
