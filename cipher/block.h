@@ -47,7 +47,10 @@ inline constexpr unsigned kRotation[4] = {1, 2, 3, 5};
 constexpr void EncryptBlock(const std::uint16_t* K, Block& b) noexcept {
     std::uint16_t* R = b.R;
     unsigned j = 0;
+    // Unrolled, the four words stay in registers and each index is a
+    // constant; as loops, every step recomputes its indexes through memory.
     auto mix = [&] {
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) {
             const std::uint16_t r1 = R[(i + 3) & 3], r2 = R[(i + 2) & 3], r3 = R[(i + 1) & 3];
             const std::uint32_t sum = R[i] + K[j++] + (r1 & r2) + (static_cast<std::uint16_t>(~r1) & r3);
@@ -55,13 +58,17 @@ constexpr void EncryptBlock(const std::uint16_t* K, Block& b) noexcept {
         }
     };
     auto mash = [&] {
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i)
             R[i] = static_cast<std::uint16_t>(R[i] + K[R[(i + 3) & 3] & 63]);
     };
+#pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) mix();
     mash();
+#pragma GCC unroll 6
     for (int r = 0; r < 6; ++r) mix();
     mash();
+#pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) mix();
 }
 
@@ -69,6 +76,7 @@ constexpr void DecryptBlock(const std::uint16_t* K, Block& b) noexcept {
     std::uint16_t* R = b.R;
     int j = 63;
     auto rmix = [&] {
+#pragma GCC unroll 4
         for (int i = 3; i >= 0; --i) {
             const std::uint16_t r1 = R[(i + 3) & 3], r2 = R[(i + 2) & 3], r3 = R[(i + 1) & 3];
             const std::uint32_t rotated = RotateRight(R[i], kRotation[i]);
@@ -76,13 +84,17 @@ constexpr void DecryptBlock(const std::uint16_t* K, Block& b) noexcept {
         }
     };
     auto rmash = [&] {
+#pragma GCC unroll 4
         for (int i = 3; i >= 0; --i)
             R[i] = static_cast<std::uint16_t>(R[i] - K[R[(i + 3) & 3] & 63]);
     };
+#pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) rmix();
     rmash();
+#pragma GCC unroll 6
     for (int r = 0; r < 6; ++r) rmix();
     rmash();
+#pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) rmix();
 }
 

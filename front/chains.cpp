@@ -43,10 +43,15 @@ void RethrowDecryptFailure(const Failure& f, Form form, bool ends_in_break) {
     throw Failure(f.status(), std::string(f.what()) + LineBreakHint(), f.position());
 }
 
-Failure TrailingZeros(std::uint64_t zeros) {
-    return Failure(Exit::DataLoss, "the input ends in " + Count(zeros, "zero byte") +
-                                       ", which decryption would remove: the ciphertext would not give it back "
-                                       "whole (--allow-trailing-zeros encrypts it anyway)");
+Failure TrailingZeros(std::uint64_t zeros, const std::string& subject, const std::string& remedy) {
+    return Failure(Exit::DataLoss, subject + " ends in " + Count(zeros, "zero byte") +
+                                       ", which decryption would remove: the ciphertext would not give it back whole" +
+                                       (remedy.empty() ? "" : " (" + remedy + ")"));
+}
+
+std::uint64_t ZerosAtEnd(std::string_view plain) noexcept {
+    const std::size_t last = plain.find_last_not_of('\0');
+    return last == std::string_view::npos ? plain.size() : plain.size() - last - 1;
 }
 
 void Pump(const std::function<std::string_view()>& next, Sink& head, bool refuse_zeros,

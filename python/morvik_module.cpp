@@ -28,6 +28,7 @@
 #include <morvik/detail/wipe.h>
 #include <morvik/error.h>
 #include <morvik/hex.h>
+#include <morvik/batch.h>
 #include <morvik/rc2.h>
 #include <morvik/version.h>
 
@@ -385,6 +386,171 @@ py::object OneShot(bool encrypting, py::handle data, py::handle key, py::handle 
     });
 }
 
+// --- Batches: decrypt_many and encrypt_many. The values are read with the
+// interpreter held, then go through the bulk kernels together without it.
+
+// The values of an iterable as bytes, one after another, a chunk at a time:
+// None stays None, a str becomes the code page's bytes (plaintexts, hex and
+// armoured texts; a str that cannot be converted is a failure of that value
+// alone), anything else is read as a bytes-like object. A chunk's buffers
+// are used again for the next one, so they stay in the caches and a large
+// batch never pays for fresh pages of memory.
+class Values {
+public:
+    static constexpr std::size_t kChunk = 4096;
+
+    Values(py::iterable values, bool raw_only, const char* what)
+        : it_(py::iter(values)), raw_only_(raw_only), what_(what) {}
+
+    // The next chunk; false when the values are used up.
+    bool Next() {
+        first_ += ends_.size();
+        morvik::detail::Wipe(bytes_);
+        bytes_.clear(), ends_.clear(), none_.clear(), unreadable_.clear(), views_.clear();
+        for (; ends_.size() < kChunk && it_ != py::iterator::sentinel(); ++it_) Add(*it_);
+        for (std::size_t i = 0; i < ends_.size(); ++i) {
+            const std::size_t begin = i ? ends_[i - 1] : 0;
+            views_.emplace_back(std::string_view(bytes_).substr(begin, ends_[i] - begin));
+        }
+        return !ends_.empty();
+    }
+    ~Values() { morvik::detail::Wipe(bytes_); }
+
+    std::size_t size() const { return ends_.size(); }
+    std::size_t first() const { return first_; }  // the index of the chunk's first value
+    bool none(std::size_t i) const { return none_[i]; }
+    const std::vector<std::string_view>& views() const { return views_; }
+    // The values of this chunk that could not be read, in order.
+    const std::vector<std::pair<std::size_t, Failure>>& unreadable() const { return unreadable_; }
+
+private:
+    void Add(py::handle v) {
+        const std::size_t index = first_ + ends_.size();
+        none_.push_back(v.is_none());
+        if (v.is_none()) {
+        } else if (PyUnicode_Check(v.ptr()) && raw_only_) {
+            throw py::type_error("value " + std::to_string(index) + ": a ciphertext in the form 'raw' is bytes, not 'str'");
+        } else if (PyUnicode_Check(v.ptr()) && PyUnicode_IS_ASCII(v.ptr())) {
+            // ASCII is its own bytes in the code page: no conversion.
+            bytes_.append(static_cast<const char*>(PyUnicode_DATA(v.ptr())),
+                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(v.ptr())));
+        } else if (!PyUnicode_Check(v.ptr())) {
+            bytes_.append(Bytes(v).view());
+        } else {
+            try {
+                Secret one{TextBytes(v, what_)};
+                bytes_.append(one.s);
+            } catch (const Failure& f) {
+                unreadable_.emplace_back(ends_.size(), f);
+            }
+        }
+        ends_.push_back(bytes_.size());
+    }
+
+    py::iterator                                  it_;
+    bool                                          raw_only_;
+    const char*                                   what_;
+    std::size_t                                   first_ = 0;
+    std::string                                   bytes_;
+    std::vector<std::size_t>                      ends_;
+    std::vector<bool>                             none_;
+    std::vector<std::pair<std::size_t, Failure>>  unreadable_;
+    std::vector<std::string_view>                 views_;
+};
+
+morvik::MessageForm MessageFormOf(Form form) {
+    return form == Form::Raw ? morvik::MessageForm::Raw : form == Form::Hex ? morvik::MessageForm::Hex : morvik::MessageForm::Asc;
+}
+
+void Append(py::list& out, PyObject* item) {
+    if (!item) throw py::error_already_set();
+    const int status = PyList_Append(out.ptr(), item);
+    Py_DECREF(item);
+    if (status != 0) throw py::error_already_set();
+}
+
+py::list DecryptMany(py::iterable values, py::handle key, const std::string& form_name, py::handle bits,
+                     const std::string& errors) {
+    if (errors != "raise" && errors != "null") throw py::value_error("errors must be 'raise' or 'null', not '" + errors + "'");
+    const Form form = FormOf(form_name);
+    RC2 rc2;
+    StrictKey(rc2, key, StrictBits(bits));
+    Values in(values, form == Form::Raw, "the text");
+    morvik::MessageBatch batch;
+    py::list out;
+    while (in.Next()) {
+        {
+            py::gil_scoped_release unlocked;
+            morvik::DecryptMany(rc2, in.views(), MessageFormOf(form), batch);
+        }
+        // The first value of the chunk that failed, in the order of the values.
+        const auto& unreadable = in.unreadable();
+        std::size_t bad = in.size();
+        if (!batch.failed.empty()) bad = batch.failed.front();
+        if (!unreadable.empty()) bad = std::min(bad, unreadable.front().first);
+        if (errors == "raise" && bad < in.size()) {
+            const std::string where = "value " + std::to_string(in.first() + bad) + ": ";
+            if (!unreadable.empty() && unreadable.front().first == bad) {
+                const Failure& f = unreadable.front().second;
+                Raise(Failure(f.status(), where + f.what(), f.position()));
+            }
+            Raise(batch.errors.front(), where + morvik::front::ExplainDecrypt(batch.errors.front(), form, in.views()[bad]));
+        }
+        std::size_t next_error = 0, next_unreadable = 0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const bool failed = (next_error < batch.failed.size() && batch.failed[next_error] == i && ++next_error) |
+                                (next_unreadable < unreadable.size() && unreadable[next_unreadable].first == i &&
+                                 ++next_unreadable);
+            if (in.none(i) || failed) {
+                Py_INCREF(Py_None);
+                Append(out, Py_None);
+                continue;
+            }
+            const std::string_view plain = batch.Result(i);
+            Append(out, PyBytes_FromStringAndSize(plain.data(), static_cast<Py_ssize_t>(plain.size())));
+        }
+    }
+    morvik::detail::Wipe(batch.out);
+    return out;
+}
+
+py::list EncryptMany(py::iterable values, py::handle key, const std::string& form_name, py::handle bits) {
+    const Form form = FormOf(form_name);
+    RC2 rc2;
+    StrictKey(rc2, key, StrictBits(bits));
+    Values in(values, false, "the plaintext");
+    morvik::MessageBatch batch;
+    py::list out;
+    while (in.Next()) {
+        if (!in.unreadable().empty()) {
+            const auto& [i, f] = in.unreadable().front();
+            Raise(Failure(f.status(), "value " + std::to_string(in.first() + i) + ": " + f.what(), f.position()));
+        }
+        // A plaintext that ends in zero bytes would not come back whole: said
+        // before it is encrypted, as every front says it.
+        for (std::size_t i = 0; i < in.size(); ++i)
+            if (const auto zeros = morvik::front::ZerosAtEnd(in.views()[i]); zeros > 0)
+                throw py::value_error("value " + std::to_string(in.first() + i) + ": " +
+                                      morvik::front::TrailingZeros(zeros, "the plaintext", "").what());
+        {
+            py::gil_scoped_release unlocked;
+            morvik::EncryptMany(rc2, in.views(), MessageFormOf(form), batch);
+        }
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            if (in.none(i)) {
+                Py_INCREF(Py_None);
+                Append(out, Py_None);
+                continue;
+            }
+            const std::string_view cipher = batch.Result(i);
+            const auto n = static_cast<Py_ssize_t>(cipher.size());
+            Append(out, form == Form::Raw ? PyBytes_FromStringAndSize(cipher.data(), n)
+                                          : PyUnicode_DecodeASCII(cipher.data(), n, nullptr));  // hex and armour are ASCII
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(morvik, m) {
@@ -555,6 +721,17 @@ raise morvik.Error.)")
        "Strict one-shot decryption of a ciphertext (bytes, or hex or armoured text for those forms);\n"
        "returns the plaintext bytes. A bad key or length raises ValueError, a bad ciphertext morvik.Error.");
 
+    m.def("decrypt_many", &DecryptMany, py::arg("values"), py::arg("key"), py::kw_only(),
+          py::arg("form") = "asc", py::arg("effective_key_length") = 0, py::arg("errors") = "raise",
+          "Strict batch decryption: each of `values` (str or bytes-like ciphertexts in `form`, or None) as\n"
+          "morvik.decrypt gives it, in one pass through the bulk kernels without the GIL; a list of bytes,\n"
+          "None for None. errors='raise' raises morvik.Error for the first value that cannot be decrypted,\n"
+          "naming its index; errors='null' gives None for it.");
+    m.def("encrypt_many", &EncryptMany, py::arg("values"), py::arg("key"), py::kw_only(),
+          py::arg("form") = "asc", py::arg("effective_key_length") = 0,
+          "Strict batch encryption of `values` (str, taken through Windows-1252, or bytes-like; None\n"
+          "stays None): ciphertexts as bytes ('raw') or hex or armoured text (str). A plaintext ending in\n"
+          "zero bytes, which decryption would not give back, raises ValueError naming its index.");
     m.def("zero_fill", [](py::object data) {
         Bytes in(data);
         Secret filled{std::string(in.view())};

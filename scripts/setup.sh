@@ -32,6 +32,12 @@ packages=(
   wine wine32 wine64 libwine-dev
   # the Windows installers (wixl) and their tables (msibuild, msiinfo)
   wixl msitools
+  # the SQL functions: SQLite's extension API and shell, a PostgreSQL 15 server
+  # with its extension headers (pgcrypto, for the benchmark, comes with it),
+  # and psycopg2 for the tests
+  libsqlite3-dev sqlite3 postgresql-15 postgresql-server-dev-15 python3-psycopg2
+  # the distributed engine of the batch recipe and its dataframes
+  python3-dask python3-distributed python3-pandas
   # fuzz targets: clang, and libFuzzer with the sanitizer runtimes (only recommended by clang)
   clang libclang-rt-dev
 )

@@ -16,7 +16,7 @@ set(below_armour base)
 set(below_text base)
 set(below_cipher armour base)
 set(below_front cipher armour text base)
-set(fronts cli frame capi python)
+set(fronts cli frame capi python sql)
 # Platform headers, by the only files that may include them.
 set(platform_base_hints.cpp "sys/mman.h;emmintrin.h")
 set(platform_text_ansi_code_page_windows.cpp "windows.h")

@@ -73,6 +73,11 @@ void Pump(const std::function<std::string_view()>& next, Sink& head, bool refuse
 
 // The failure for a plaintext that ends in zero bytes, which decryption would
 // remove.
-Failure TrailingZeros(std::uint64_t zeros);
+// `subject` names the plaintext, `remedy` the way to encrypt it anyway where
+// the front has one.
+Failure TrailingZeros(std::uint64_t zeros, const std::string& subject = "the input",
+                      const std::string& remedy = "--allow-trailing-zeros encrypts it anyway");
+// How many zero bytes a plaintext ends in: what decryption would remove.
+std::uint64_t ZerosAtEnd(std::string_view plain) noexcept;
 
 }  // namespace morvik::front
