@@ -67,6 +67,9 @@ public:
     void Write(std::string_view bytes) override;
     void Finish() override;
 
+    // Whether the output is a terminal, where raw bytes would only garble it.
+    bool Terminal() const { return !target_->Replaces() && target_->Terminal(); }
+
     // Whether some bytes have already gone out where they cannot be taken back.
     bool Started() const { return started_; }
 

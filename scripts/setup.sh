@@ -9,8 +9,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   # peers for differential tests and benchmarks
   libssl-dev openssl nettle-dev libgcrypt20-dev
-  # the command-line tool's man page, and its peak-memory script
-  help2man time
+  # the tool's peak-memory script; its man page checked (man, lexgrog, groff)
+  # and its completions asked for (bash-completion, zsh, fish)
+  time man-db groff-base bash-completion zsh fish
   # the tool's shell rows: archives compressed before encryption (tar, xz),
   # a second user (setpriv, in util-linux)
   tar xz-utils util-linux

@@ -465,7 +465,7 @@ TEST_F(Tool, EveryErrorHasItsStatusAndOneLine) {
         std::string              message;
     } cases[] = {
         {{}, "", 2, "morvik: A subcommand is required"},
-        {{"encrypt", "--bogus"}, "", 2, "morvik encrypt: The following argument was not expected: --bogus"},
+        {{"encrypt", "--bogus"}, "", 2, "morvik encrypt: unknown option '--bogus' (see morvik encrypt --help)"},
         {{"hex"}, "", 2, "morvik hex: A subcommand is required (see morvik hex --help)"},
         {{"encrypt", "--form", "b64", "--key", "k"}, "", 2, "--form"},
         {{"encrypt", "--key", "k", "--key-hex", "00"}, "", 2, "excludes"},
