@@ -9,8 +9,6 @@ set -uo pipefail
 MORVIK=$1 dir=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/help_options.sh"
-faults=0
-fail() { echo "FAIL: $*"; faults=$((faults + 1)); }
 words() { printf '%s\n' "$@" | sort -u | tr '\n' ' '; }
 
 # Asks the bash completion for the last word of the line.
