@@ -403,8 +403,9 @@ std::optional<std::string> Misread(const CLI::App& app, int argc, char** argv) {
             return path + ": unknown option '" + Printable(name) + "'" +
                    (guess.empty() ? "" : "; did you mean '" + guess + "'?") + " (see " + path + " --help)";
         }
-        // The value of an option that takes one is not an option, whatever it looks like.
-        if (option != nullptr && option->get_type_size() > 0 && word.find('=') == std::string::npos &&
+        // The value of an option that takes one is not an option, whatever it
+        // looks like. (A flag's type size is 1 too; it expects no items.)
+        if (option != nullptr && option->get_items_expected_min() > 0 && word.find('=') == std::string::npos &&
             (word[1] == '-' || word.size() == 2))
             ++i;
     }
