@@ -27,6 +27,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "records.h"
+#include "suggest.h"
 #include "terminal.h"
 
 namespace morvik::cli {
@@ -66,12 +67,15 @@ Examples:
   morvik decrypt --form raw docs.rc2 | xz -d | tar xf -
   morvik hex encode --text abc           (prints 616263)
   morvik asc decode --text md9J0         (prints abc)
-Run 'morvik COMMAND --help' for each command.)";
+Run 'morvik help COMMAND' (or 'morvik COMMAND --help') for each command.)";
 
 constexpr const char* kEncryptFooter = R"(
 The plaintext is bytes: a file, standard input, or --text (converted to
 Windows-1252, as a Western Windows client's string is; on Windows, to the
-ANSI code page, as the COM object there converts it). A final block shorter
+ANSI code page, as the COM object there converts it). With --utf8 a file or
+standard input is UTF-8 text, converted the same way (a character with no
+byte there fails with status 6, naming its byte offset and line), so that
+decrypt --utf8 gives the text back. A final block shorter
 than 8 bytes is filled with zero bytes. The output is exactly what the object
 gives: Encrypt (raw), ResultHex after Encrypt (hex), EncryptAsc (asc). Text
 forms end with a line break only when written to a terminal.
@@ -91,6 +95,7 @@ Examples:
   printf %s 'my key' > key.bin
   morvik encrypt --key-file key.bin report.pdf -o report.asc
   morvik encrypt --key-prompt notes.txt -o notes.asc
+  morvik encrypt --key 'Grüße' --utf8 note.txt -o note.asc
   tar cf - docs | xz | MORVIK_KEY_HEX=00112233 morvik encrypt --form raw > docs.rc2)";
 
 constexpr const char* kDecryptFooter = R"(
@@ -284,14 +289,21 @@ void Records(RC2& rc2, const IoOptions& io, const RecordOptions& records, Record
 
 // The output is set up before the input is opened, so that a /dev/fd/N given
 // to -o can only name a descriptor the tool was given.
-void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, const RecordOptions& records) {
+void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zeros, bool utf8,
+             const RecordOptions& records) {
     CheckRecordOptions(records, form == Form::Raw);
     RC2 rc2;
     SetKey(rc2, k, !io.text && (io.input.empty() || io.input == "-"));
+    // --text is UTF-8 already, and already converted.
+    utf8 = utf8 && !io.text;
     // One record is one message, whose zero filling is the stored value's
     // own padding: decryption removes exactly it.
-    if (records.Active()) return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex});
+    if (records.Active())
+        return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8});
     Output out(io.output);
+    if (form == Form::Raw && out.Terminal())
+        throw Failure(Exit::Usage, "raw ciphertext is binary and would garble the terminal: write it to a file "
+                                   "(-o FILE), pipe it, or choose a text form (--form hex or --form asc)");
     Input in = OpenInput(io);
     if (!allow_zeros) {
         if (const auto zeros = in.TrailingZerosAhead(); zeros && *zeros > 0) throw TrailingZeros(*zeros);
@@ -299,6 +311,7 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zer
     Chain chain(out);
     if (form != Form::Raw) out.EndTextWithNewlineOnTerminal();
     PrependEncrypt(chain, rc2, form);
+    if (utf8) chain.Prepend<FromUtf8Stage>();
     try {
         Pump(in, chain.Head(), io, "encrypting", !allow_zeros);
     } catch (const Failure& f) {
@@ -344,29 +357,70 @@ int WriteHelp(const std::string& text) {
     return static_cast<int>(Exit::Io);
 }
 
-// CLI11 answers a mistyped command with "A subcommand is required"; this
-// names it and the commands there are.
-std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
+// CLI11 answers a mistyped command with "A subcommand is required", and a
+// mistyped option with what its guess made of it ("input excludes --text"
+// for --kye); this names the word the user typed and what they probably meant.
+std::optional<std::string> Misread(const CLI::App& app, int argc, char** argv) {
     const CLI::App* at = &app;
     std::string path = "morvik";
-    for (int i = 1; i < argc; ++i) {
+    int i = 1;
+    for (; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word.empty() || word[0] == '-') return std::nullopt;
         const auto commands = at->get_subcommands([](const CLI::App*) { return true; });
+        if (commands.empty() || word.empty() || word[0] == '-') break;
         const CLI::App* next = nullptr;
         std::string names;
+        std::vector<std::string> candidates;
         for (const CLI::App* c : commands) {
             if (c->get_name() == word) next = c;
             names += (names.empty() ? "" : ", ") + c->get_name();
+            candidates.push_back(c->get_name());
         }
-        if (!next)
-            return path + ": unknown command '" + Printable(word) + "'; the commands are " + names + " (see " + path +
-                   " --help)";
+        if (!next) {
+            const std::string guess = Closest(word, candidates);
+            return path + ": unknown command '" + Printable(word) + "'" +
+                   (guess.empty() ? "; the" : "; did you mean '" + guess + "'? The") + " commands are " + names +
+                   " (see " + path + " --help)";
+        }
         at = next;
         path += " " + word;
-        if (at->get_subcommands([](const CLI::App*) { return true; }).empty()) return std::nullopt;
+    }
+    std::vector<std::string> names{"--help"};
+    for (const CLI::Option* option : at->get_options()) {
+        for (const std::string& n : option->get_lnames()) names.push_back("--" + n);
+        for (const std::string& n : option->get_snames()) names.push_back("-" + n);
+    }
+    for (; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") break;
+        if (word.size() < 2 || word[0] != '-') continue;
+        const std::string name = word.substr(0, word.find('='));
+        // -o FILE, -oFILE and --output=FILE all name -o.
+        const std::string named = word[1] != '-' ? name.substr(0, 2) : name;
+        const CLI::Option* option = at->get_option_no_throw(named);
+        if (option == nullptr && named != "--help" && named != "-h") {
+            const std::string guess = Closest(name, names);
+            return path + ": unknown option '" + Printable(name) + "'" +
+                   (guess.empty() ? "" : "; did you mean '" + guess + "'?") + " (see " + path + " --help)";
+        }
+        // The value of an option that takes one is not an option, whatever it
+        // looks like. (A flag's type size is 1 too; it expects no items.)
+        if (option != nullptr && option->get_items_expected_min() > 0 && word.find('=') == std::string::npos &&
+            (word[1] == '-' || word.size() == 2))
+            ++i;
     }
     return std::nullopt;
+}
+
+// "morvik help [COMMAND...]" is "morvik [COMMAND...] --help".
+std::vector<char*> HelpArguments(int argc, char** argv) {
+    static char help[] = "--help";
+    std::vector<char*> args(argv, argv + argc);
+    if (argc >= 2 && std::string(argv[1]) == "help") {
+        args.erase(args.begin() + 1);
+        args.push_back(help);
+    }
+    return args;
 }
 
 int Main(int argc, char** argv) {
@@ -408,6 +462,7 @@ int Main(int argc, char** argv) {
     encrypt_key.confirm = true;
     encrypt->add_flag("--allow-trailing-zeros", allow_zeros,
                       "encrypt an input that ends in zero bytes, which decryption will not give back");
+    encrypt->add_flag("--utf8", utf8, "read the plaintext as UTF-8 and encrypt its Windows-1252 bytes (on Windows, the ANSI code page's)");
     AddRecords(*encrypt, records);
     encrypt->footer(std::string(kKeyHelp) + "\n" + kEncryptFooter + "\n" + kRecordsHelp + "\n" + kExitStatuses);
 
@@ -437,13 +492,17 @@ int Main(int argc, char** argv) {
         }
     }
 
+    // Listed with the commands; the words after it are read below.
+    app.add_subcommand("help", "show the help of morvik or of a COMMAND (morvik help COMMAND)")->allow_extras();
+
     std::string prefix = "morvik: ";
-    if (const auto unknown = UnknownCommand(app, argc, argv)) {
-        std::cerr << *unknown << '\n';
+    std::vector<char*> args = HelpArguments(argc, argv);
+    if (const auto misread = Misread(app, static_cast<int>(args.size()), args.data())) {
+        std::cerr << *misread << '\n';
         return static_cast<int>(Exit::Usage);
     }
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(args.size()), args.data());
     } catch (const CLI::Success& e) {  // --help, --help-all, --version
         std::ostringstream text;
         app.exit(e, text, std::cerr);
@@ -470,7 +529,7 @@ int Main(int argc, char** argv) {
         if (encrypt->parsed()) {
             prefix = "morvik encrypt: ";
             force_kernel();
-            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, records);
+            Encrypt(io, encrypt_key, forms.at(form_name), allow_zeros, utf8, records);
         } else if (decrypt->parsed()) {
             prefix = "morvik decrypt: ";
             force_kernel();

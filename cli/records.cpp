@@ -22,8 +22,9 @@ Records (--lines, --csv):
   as RFC 4180 has it (quoted fields, doubled quotes, line breaks inside
   quotes); --delimiter C sets the delimiter (tab for TSV). Records are hex or
   asc, never raw. A plaintext that holds CR or LF cannot be one line: --lines
-  stops with status 7, --csv writes it in quotes. With --utf8 every decrypted
-  record is written as UTF-8. The first bad record stops the run with its line
+  stops with status 7, --csv writes it in quotes. With --utf8 every record's
+  plaintext is read (encrypt) or written (decrypt) as UTF-8. The first bad
+  record stops the run with its line
   (or row and column) and its status (--on-error stop, the default). With
   --on-error keep its field or line is written unchanged, with --on-error
   empty (or --keep-going) it is written empty; either way it is reported on

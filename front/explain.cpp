@@ -23,6 +23,20 @@ std::string Mark(char c) {
     return Describe(c) + (c == '\n' || c == '\r' ? " (a line break)" : "");
 }
 
+// "U+4E2D".
+std::string CodePoint(char32_t c) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    return code;
+}
+
+// What a character with no byte lacks: "has no Windows-1252 byte", "has no
+// byte in the ANSI code page 932".
+std::string NoByte() {
+    const std::string page = SystemCodePage().Name();
+    return "has no " + (page == "Windows-1252" ? page + " byte" : "byte in " + page);
+}
+
 }  // namespace
 
 std::string Decimal(long long n) {
@@ -61,13 +75,9 @@ std::string Explain(const Error& error, const std::string& subject) {
                    ") has the value " + Decimal(at.value) + "; a tail mark must be 0 to 4";
         case Kind::MalformedUtf8:
             return subject + ": malformed UTF-8 at byte offset " + Decimal(at.offset);
-        case Kind::Unmappable: {
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(at.code_point));
-            const std::string page = SystemCodePage().Name();
-            return subject + ": character " + Decimal(at.character) + " (" + code + ") has no " +
-                   (page == "Windows-1252" ? page + " byte" : "byte in " + page);
-        }
+        case Kind::Unmappable:
+            return subject + ": character " + Decimal(at.character) + " (" + CodePoint(at.code_point) + ") " +
+                   NoByte();
         case Kind::None: break;
     }
     return subject + ": " + error.what();
@@ -78,6 +88,15 @@ Failure Explained(const Error& error, const std::string& subject) {
                         : error.number() == ErrorNumber::Overflow      ? Exit::Overflow
                                                                        : Exit::Internal;
     return Failure(status, Explain(error, subject), error.position());
+}
+
+Failure ExplainedAt(const Error& error, const std::string& place) {
+    const ErrorPosition& at = error.position();
+    if (at.kind == ErrorPosition::Kind::MalformedUtf8)
+        return Failure(Exit::Overflow, place + ": malformed UTF-8", at);
+    if (at.kind == ErrorPosition::Kind::Unmappable)
+        return Failure(Exit::Overflow, place + ": character " + CodePoint(at.code_point) + " " + NoByte(), at);
+    return Explained(error, place);
 }
 
 std::string LineBreakHint() { return " (the text ends with a line break, which counts as part of it)"; }

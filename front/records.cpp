@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include <morvik/code_page.h>
 #include <morvik/error.h>
 
 #include <morvik/front/keys.h>
@@ -304,7 +305,10 @@ public:
 
     std::string Apply(std::string_view record) override {
         if (job_.encrypting) {
-            text_.assign(record);
+            // A record's character with no byte is the record's error, as
+            // the object's own would be.
+            if (job_.utf8) text_ = SystemCodePage().FromUtf8(record);
+            else text_.assign(record);
             if (!job_.hex) return rc2_.EncryptAsc(text_);
             rc2_.Encrypt(text_);
             return rc2_.ResultHex();
@@ -316,7 +320,9 @@ public:
     // The same explanation as the whole-input commands give, from the place
     // the member's error carries: the armour's own, or the ciphertext's.
     std::string Explain(std::string_view, const Error& error) override {
-        if (job_.encrypting) return error.what();
+        if (job_.encrypting)
+            return error.position().kind == ErrorPosition::Kind::None ? error.what()
+                                                                       : front::Explain(error, "the plaintext");
         const auto kind = error.position().kind;
         const bool armour = kind == ErrorPosition::Kind::Group || kind == ErrorPosition::Kind::TailMark;
         return Explained(error, armour     ? "armoured text"

@@ -21,7 +21,7 @@ _morvik() {
 
     local io="--text -o --output --no-progress --help"
     local key="--key-hex --key --key-file --key-prompt --bits"
-    local records="--lines --csv --header --delimiter --keep-going"
+    local records="--lines --csv --header --delimiter --keep-going --on-error"
     local options=""
     case $command in
         "")
@@ -52,6 +52,7 @@ _morvik() {
         --form) COMPREPLY=($(compgen -W "raw hex asc" -- "$cur")); return ;;
         --kernel) COMPREPLY=($(compgen -W "scalar sse2 avx2 avx512" -- "$cur")); return ;;
         --delimiter) COMPREPLY=($(compgen -W "tab , ; |" -- "$cur")); return ;;
+        --on-error) COMPREPLY=($(compgen -W "stop keep empty" -- "$cur")); return ;;
         --text | --key | --key-hex | --bits | --csv) return ;;
         -o | --output | --key-file)
             compopt -o filenames 2>/dev/null

@@ -9,8 +9,6 @@ set -uo pipefail
 MORVIK=$1 dir=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/help_options.sh"
-faults=0
-fail() { echo "FAIL: $*"; faults=$((faults + 1)); }
 words() { printf '%s\n' "$@" | sort -u | tr '\n' ' '; }
 
 # Asks the bash completion for the last word of the line.
@@ -36,6 +34,7 @@ expect "decode encode " morvik hex ""
 expect "decode " morvik asc dec
 expect "asc hex raw " morvik encrypt --form ""
 expect "avx2 avx512 " morvik decrypt --kernel avx
+expect "empty keep stop " morvik decrypt --lines --on-error ""
 expect "$scratch/notes.asc $scratch/notes.txt " morvik decrypt "$scratch/notes."
 expect "$scratch/notes.asc " morvik decrypt --key-file "$scratch/notes.a"
 expect "$scratch/notes.txt " morvik encrypt -o "$scratch/notes.t"

@@ -7,8 +7,6 @@ set -euo pipefail
 MORVIK=$1 page=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/help_options.sh"
-faults=0
-fail() { echo "FAIL: $*"; faults=$((faults + 1)); }
 
 warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$page" 2>&1) || true
 [ -z "$warnings" ] || fail "groff warns: $warnings"

@@ -270,5 +270,49 @@ TEST(StageMessages, NameTheGroupOrOffset) {
     }
 }
 
+// encrypt --utf8: however the text is cut, a sequence split between pieces
+// is one character, and a fault is named by its place in the whole text.
+TEST(FromUtf8Stage, IsTheCodePagesBytesWhereverThePiecesEnd) {
+    const struct {
+        std::string text;
+        std::string bytes;    // Windows-1252, or
+        std::string message;  // the whole message of the failure
+    } cases[] = {
+        {"Gr\xC3\xBC\xC3\x9F" "e, 10 \xE2\x82\xAC\n", "Gr\xFC\xDF" "e, 10 \x80\n", ""},
+        {"\xC5\xA0\xC5\xBE\xC2\x81", "\x8A\x9E\x81", ""},
+        {"ab\nc\xE4\xB8\xAD", "", "the input at byte offset 4 (line 2): character U+4E2D has no Windows-1252 byte"},
+        {"x\n\n\xF0\x9F\x98\x80y", "", "the input at byte offset 3 (line 3): character U+1F600 has no Windows-1252 byte"},
+        {"a\xE2\x82", "", "the input at byte offset 1 (line 1): malformed UTF-8"},
+        {"\xC3(\xC3\xA9", "", "the input at byte offset 0 (line 1): malformed UTF-8"},
+        {"abc\n\x80", "", "the input at byte offset 4 (line 2): malformed UTF-8"},
+        {"\xE2\x82\xAC\xED\xA0\x80", "", "the input at byte offset 3 (line 1): malformed UTF-8"},  // a surrogate
+    };
+    for (const auto& c : cases) {
+        // Two pieces cut at every place, and one byte at a time.
+        std::vector<std::vector<std::size_t>> cutting;
+        for (std::size_t at = 0; at <= c.text.size(); ++at) cutting.push_back({at, c.text.size() - at});
+        cutting.push_back(std::vector<std::size_t>(c.text.size(), 1));
+        for (const auto& cuts : cutting) {
+            StringSink tail;
+            FromUtf8Stage stage(tail);
+            std::string message;
+            try {
+                std::size_t at = 0;
+                for (std::size_t n : cuts) stage.Write(std::string_view(c.text).substr(at, n)), at += n;
+                stage.Finish();
+            } catch (const Failure& f) {
+                EXPECT_EQ(f.status(), Exit::Overflow);
+                message = f.what();
+            }
+            const std::string where = hex::Write(c.text) + " cut after " + std::to_string(cuts[0]);
+            EXPECT_EQ(message, c.message) << where;
+            if (c.message.empty()) {
+                EXPECT_EQ(tail.data, c.bytes) << where;
+            }
+            EXPECT_EQ(tail.finished, c.message.empty()) << where;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace morvik::cli

@@ -28,6 +28,12 @@ std::string Explain(const Error& error, const std::string& subject);
 // message is Explain's.
 Failure Explained(const Error& error, const std::string& subject);
 
+// The failure for UTF-8 text that has no bytes in the code page (an error
+// of CodePage::FromUtf8), named by `place` alone ("the input at byte offset
+// 4 (line 2)"), which already says where: "...: character U+4E2D has no
+// Windows-1252 byte", "...: malformed UTF-8".
+Failure ExplainedAt(const Error& error, const std::string& place);
+
 // What a decryption failure of a text form adds when the text ended in a line
 // break: the usual cause of a text that reads to a bad length.
 std::string LineBreakHint();

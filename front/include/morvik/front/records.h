@@ -188,7 +188,7 @@ private:
 struct RecordJob {
     bool encrypting = true;
     bool hex        = false;  // the ciphertext's form: hex, else armoured
-    bool utf8       = false;  // decrypting: each plaintext written as UTF-8
+    bool utf8       = false;  // each plaintext read (encrypting) or written (decrypting) as UTF-8
     bool one_record = false;  // the input is --text: in line mode one record
     bool progress   = true;
 };

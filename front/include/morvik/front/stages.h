@@ -13,6 +13,7 @@
 //   AscEncodeStage    AscEncodeStream (BlindAscii::Full2Asc, ResultAsc)
 //   AscDecodeStage    AscDecodeStream (BlindAscii::Asc2Full)
 //   Utf8Stage         byte-string bytes to UTF-8 text (SystemCodePage().ToUtf8).
+//   FromUtf8Stage     UTF-8 text to byte-string bytes (SystemCodePage().FromUtf8).
 //
 // Memory stays bounded whatever the input. A stage turns the core's errors
 // into front::Failure, with the exit status of their class and a message that
@@ -143,6 +144,26 @@ public:
 private:
     Sink&       next_;
     std::string out_;
+};
+
+// UTF-8 text to the bytes the object's string has for it, however the text
+// is cut into pieces: a sequence cut by the end of a piece waits for the
+// next. A character with no byte, or malformed UTF-8, fails with
+// Exit::Overflow naming its byte offset and line in the whole input.
+class FromUtf8Stage final : public Sink {
+public:
+    explicit FromUtf8Stage(Sink& next) : next_(next) {}
+    void Write(std::string_view bytes) override;
+    void Finish() override;
+
+private:
+    void Convert(std::string_view text);
+
+    Sink&         next_;
+    std::string   pending_;  // an incomplete sequence at the end of a piece
+    std::string   out_;
+    std::uint64_t offset_ = 0;  // of the first byte not yet converted
+    std::uint64_t line_   = 1;  // the line that byte is on
 };
 
 // Collects everything in memory; for tests and for short texts.
