@@ -400,7 +400,7 @@ public:
     static constexpr std::size_t kChunk = 4096;
 
     Values(py::iterable values, bool raw_only, const char* what)
-        : it_(py::iter(values)), raw_only_(raw_only), what_(what) {}
+        : it_(Iterate(values)), raw_only_(raw_only), what_(what) {}
 
     // The next chunk; false when the values are used up.
     bool Next() {
@@ -424,6 +424,15 @@ public:
     const std::vector<std::pair<std::size_t, Failure>>& unreadable() const { return unreadable_; }
 
 private:
+    // A str or a bytes-like object is one value, not a batch: iterated, its
+    // characters or bytes would each be decrypted, a silent wrong answer.
+    static py::iterator Iterate(py::iterable values) {
+        if (PyUnicode_Check(values.ptr()) || PyObject_CheckBuffer(values.ptr()))
+            throw py::type_error("values must be an iterable of values (a list, a Series), not a single '" +
+                                 std::string(py::str(py::type::of(values).attr("__name__"))) + "'");
+        return py::iter(values);
+    }
+
     void Add(py::handle v) {
         const std::size_t index = first_ + ends_.size();
         none_.push_back(v.is_none());

@@ -81,10 +81,13 @@ def test_any_iterable_and_none():
     (morvik.decrypt_many, {"key": b"k", "errors": "ignore"}, ValueError),
     (morvik.decrypt_many, {"key": b"k", "form": "base64"}, ValueError),
     (morvik.encrypt_many, {"key": b"k", "effective_key_length": -1}, ValueError),
+    # One value where a batch belongs: its characters or bytes are no batch.
+    (morvik.decrypt_many, {"values": "5F0Kja-6zZcGd7N-WbpG00061", "key": b"k"}, TypeError),
+    (morvik.encrypt_many, {"values": b"plaintext", "key": b"k"}, TypeError),
 ])
 def test_strict_arguments(call, kwargs, error):
     with pytest.raises(error):
-        call(["abc"], **kwargs)
+        call(**{"values": ["abc"], **kwargs})
 
 
 def test_raw_ciphertexts_are_bytes_and_trailing_zeros_are_refused():

@@ -23,9 +23,14 @@ struct Function {
     bool        try_null;  // the try_ variant: NULL for a value that cannot be decrypted
 };
 
-Arg ArgOf(sqlite3_value* v) {
-    // Bytes are a BLOB; anything else is taken as its text (UTF-8).
-    if (sqlite3_value_type(v) == SQLITE_BLOB) {
+// Bytes are a BLOB, text is TEXT (UTF-8). A number is neither: SQLite would
+// hand over its decimal text, and a key or plaintext of "1.5" is a mistake to
+// report, not to encrypt with (PostgreSQL refuses it by type).
+Arg ArgOf(sqlite3_value* v, const char* what) {
+    const int type = sqlite3_value_type(v);
+    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+        throw Fault{0, std::string(what) + " is a number; it must be text or a blob", false};
+    if (type == SQLITE_BLOB) {
         const void* p = sqlite3_value_blob(v);
         return {std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(sqlite3_value_bytes(v))), false};
     }
@@ -54,14 +59,14 @@ void Cipher(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                 throw Fault{0, "bits must be an integer from 0 to 1024", false};
             bits = sqlite3_value_int64(argv[2]);
         }
-        const Arg key = ArgOf(argv[1]);
+        const Arg key = ArgOf(argv[1], "key");
         // The key schedule stays with the statement while the key argument
         // is a constant: made for the first row, reused for the others.
         const bool text = morvik::sql::GivesText(f.call);
         if (auto* kept = static_cast<Keyed*>(sqlite3_get_auxdata(ctx, 1)); kept && kept->Same(key, bits))
-            return Give(ctx, kept->Run(f.call, ArgOf(argv[0])), text);
+            return Give(ctx, kept->Run(f.call, ArgOf(argv[0], "the value")), text);
         auto made = std::make_unique<Keyed>(key, bits);
-        Give(ctx, made->Run(f.call, ArgOf(argv[0])), text);
+        Give(ctx, made->Run(f.call, ArgOf(argv[0], "the value")), text);
         // Last: SQLite may free it at once (a key that is not a constant).
         sqlite3_set_auxdata(ctx, 1, made.release(), [](void* p) { delete static_cast<Keyed*>(p); });
     } catch (const Fault& fault) {
@@ -74,9 +79,12 @@ void Cipher(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 void Text(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    static const Function self{"rc2_text", Call::Encrypt, false};
     try {
-        const Arg in = ArgOf(argv[0]);
+        const Arg in = ArgOf(argv[0], "the value");
         Give(ctx, morvik::sql::TextOfBytes(in.data), true);
+    } catch (const Fault& fault) {
+        Fail(ctx, self, fault);
     } catch (const std::bad_alloc&) {
         sqlite3_result_error_nomem(ctx);
     }
@@ -86,7 +94,7 @@ void Bytes(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     static const Function self{"rc2_bytes", Call::Encrypt, false};
     try {
-        const Arg in = ArgOf(argv[0]);
+        const Arg in = ArgOf(argv[0], "the value");
         Give(ctx, in.text ? morvik::sql::BytesOfText(in.data) : std::string(in.data), false);
     } catch (const Fault& fault) {
         Fail(ctx, self, fault);
