@@ -27,7 +27,32 @@ void Reset(MessageBatch& batch, std::size_t n) {
     batch.errors.clear();
 }
 
+// Appends the ciphertext bytes of `message` to `bytes`, nothing for a blank
+// one, with the member's rules in its order: the text form read first, then
+// blank, then whole blocks. On an error `bytes` may hold part of it.
+void AppendCiphertext(std::string_view message, MessageForm form, std::string& bytes) {
+    const std::size_t start = bytes.size();
+    if (form == MessageForm::Raw) bytes.append(message);
+    else if (form == MessageForm::Hex) hex::ReadTo(message, bytes);
+    else BlindAscii::AppendDecoded(message, bytes);
+    const std::string_view cipher = std::string_view(bytes).substr(start);
+    if (detail::SpacesOnly(cipher)) bytes.resize(start);
+    else if (cipher.size() % RC2::kBlockSize != 0) detail::IncompleteBlock(cipher.size());
+}
+
 }  // namespace
+
+std::string_view DecryptOne(const RC2& rc2, std::string_view message, MessageForm form, std::string& buffer) {
+    // The last value only: wiping the whole capacity each time would make a
+    // column of short values after one long one as slow as long ones.
+    detail::Wipe(buffer.data(), buffer.size());
+    buffer.clear();
+    AppendCiphertext(message, form, buffer);
+    auto* blocks = reinterpret_cast<std::uint8_t*>(buffer.data());
+    rc2.DecryptBlocks(blocks, blocks, buffer.size() / RC2::kBlockSize);
+    const std::string_view plain(buffer);
+    return plain.substr(0, plain.size() - detail::ZerosAtEnd(plain));
+}
 
 void DecryptMany(const RC2& rc2, std::span<const std::string_view> messages, MessageForm form, MessageBatch& batch) {
     Reset(batch, messages.size());
@@ -41,17 +66,7 @@ void DecryptMany(const RC2& rc2, std::span<const std::string_view> messages, Mes
         const std::size_t start = blocks.bytes.size();
         begin[i] = end[i] = start;
         try {
-            if (form == MessageForm::Raw) blocks.bytes.append(messages[i]);
-            else if (form == MessageForm::Hex) hex::ReadTo(messages[i], blocks.bytes);
-            else {
-                AscDecodeStream decode;
-                decode.Update(messages[i], blocks.bytes);
-                decode.Finish(blocks.bytes);
-            }
-            const std::string_view cipher = std::string_view(blocks.bytes).substr(start);
-            // The member's rules, in its order: blank first, then whole blocks.
-            if (detail::SpacesOnly(cipher)) blocks.bytes.resize(start);
-            else if (cipher.size() % RC2::kBlockSize != 0) detail::IncompleteBlock(cipher.size());
+            AppendCiphertext(messages[i], form, blocks.bytes);
         } catch (const Error& error) {
             blocks.bytes.resize(start);
             batch.failed.push_back(i);

@@ -1,6 +1,7 @@
 #include <morvik/kernel.h>
 
 #include <atomic>
+#include <cstring>
 
 #include "block.h"
 #include "x86/kernels.h"
@@ -8,20 +9,41 @@
 namespace morvik {
 namespace detail {
 
-void EncryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    for (std::size_t n = 0; n < blocks; ++n, in += 8, out += 8) {
+namespace {
+
+// Two blocks at a time where there are two, then the last one alone: short
+// messages (a database value is often two or three blocks) never reach the
+// vector kernels, and two interleaved blocks take little longer than one.
+template <bool Encrypting>
+void ScalarBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
+        // One load of both blocks: the bytes were often just written in
+        // smaller pieces (an armour or hex decoder's groups), and loads that
+        // each straddle several such stores wait for every one of them.
+        std::uint8_t pair[16];
+        std::memcpy(pair, in, sizeof pair);
+        Block b[2] = {LoadBlock(pair), LoadBlock(pair + 8)};
+        if constexpr (Encrypting) EncryptInterleaved<2>(ks.K, b);
+        else DecryptInterleaved<2>(ks.K, b);
+        StoreBlock(b[0], out);
+        StoreBlock(b[1], out + 8);
+    }
+    if (blocks == 1) {
         Block b = LoadBlock(in);
-        EncryptBlock(ks.K, b);
+        if constexpr (Encrypting) EncryptBlock(ks.K, b);
+        else DecryptBlock(ks.K, b);
         StoreBlock(b, out);
     }
 }
 
+}  // namespace
+
+void EncryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+    ScalarBlocks<true>(ks, in, out, blocks);
+}
+
 void DecryptBlocksScalar(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    for (std::size_t n = 0; n < blocks; ++n, in += 8, out += 8) {
-        Block b = LoadBlock(in);
-        DecryptBlock(ks.K, b);
-        StoreBlock(b, out);
-    }
+    ScalarBlocks<false>(ks, in, out, blocks);
 }
 
 }  // namespace detail

@@ -1,8 +1,11 @@
 #include "calls.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include <morvik/batch.h>
 #include <morvik/blind_ascii.h>
+#include <morvik/detail/wipe.h>
 #include <morvik/error.h>
 #include <morvik/hex.h>
 
@@ -26,10 +29,17 @@ template <class F> auto Faulting(bool decrypting, F&& f) -> decltype(f()) {
     }
 }
 
+// Eight bytes at a time: this runs on every value of a column.
 bool Ascii(std::string_view s) {
-    unsigned char any = 0;
-    for (char c : s) any |= static_cast<unsigned char>(c);
-    return any < 0x80;
+    std::uint64_t any = 0;
+    std::size_t   i   = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        any |= word;
+    }
+    for (; i < s.size(); ++i) any |= static_cast<unsigned char>(s[i]);
+    return (any & 0x8080808080808080u) == 0;
 }
 
 // Text is UTF-8 from the engine and becomes the code page's bytes. Where it
@@ -53,36 +63,42 @@ Keyed::Keyed(Arg key, long long bits) : typed_(key.data), text_(key.text), bits_
     });
 }
 
+Keyed::~Keyed() {
+    detail::Wipe(out_);
+    detail::Wipe(text_in_);
+}
+
 bool Keyed::Same(Arg key, long long bits) const {
     return bits == bits_ && key.text == text_ && key.data == typed_;
 }
 
-std::string Keyed::Run(Call call, Arg value) {
+std::string_view Keyed::Run(Call call, Arg value) {
     using front::Form;
     const bool decrypting = Decrypts(call);
-    return Faulting(decrypting, [&]() -> std::string {
+    return Faulting(decrypting, [&]() -> std::string_view {
         if (!decrypting) {
             std::string plain = Bytes(value, "the plaintext");
             if (const auto zeros = front::ZerosAtEnd(plain); zeros > 0) throw front::TrailingZeros(zeros, "the plaintext", "");
-            std::string cipher(RC2::FilledSize(plain.size()), '\0');
-            rc2_.EncryptTo(plain, cipher.data());
-            if (call == Call::EncryptToHex) return hex::Write(cipher);
-            if (call == Call::EncryptToAsc) return BlindAscii::Full2Asc(cipher);
-            return cipher;
+            detail::Wipe(out_.data(), out_.size());
+            out_.resize(RC2::FilledSize(plain.size()));
+            rc2_.EncryptTo(plain, out_.data());
+            detail::Wipe(plain);
+            if (call == Call::EncryptToHex) out_ = hex::Write(out_);
+            else if (call == Call::EncryptToAsc) out_ = BlindAscii::Full2Asc(out_);
+            return out_;
         }
         const Form form = call == Call::DecryptFromHex ? Form::Hex : call == Call::DecryptFromAsc ? Form::Asc : Form::Raw;
-        const std::string text = TakesText(call) ? Bytes(value, form == Form::Hex ? "the hex text" : "the armoured text")
-                                                 : std::string(value.data);
+        // Hex and armoured text in ASCII are already the code page's bytes:
+        // read in place, not copied.
+        std::string_view text = value.data;
+        if (TakesText(call) && value.text && !Ascii(value.data))
+            text = text_in_ = front::TextBytes(value.data, form == Form::Hex ? "the hex text" : "the armoured text");
         try {
-            switch (form) {
-                case Form::Hex: return rc2_.DecryptHex(text);
-                case Form::Asc: return rc2_.DecryptAsc(text);
-                case Form::Raw: return rc2_.Decrypt(text);
-            }
+            const MessageForm as = form == Form::Hex ? MessageForm::Hex : form == Form::Asc ? MessageForm::Asc : MessageForm::Raw;
+            return DecryptOne(rc2_, text, as, out_);
         } catch (const Error& error) {
             throw Fault{static_cast<int>(error.number()), front::ExplainDecrypt(error, form, text), true};
         }
-        return {};
     });
 }
 

@@ -51,12 +51,19 @@ class Keyed {
 public:
     // Fails (Fault, not a bad value) for a key or bits out of range.
     Keyed(Arg key, long long bits);
+    ~Keyed();
+    Keyed(const Keyed&)            = delete;
+    Keyed& operator=(const Keyed&) = delete;
     bool Same(Arg key, long long bits) const;
-    // The result of `call` on `value`; throws Fault.
-    std::string Run(Call call, Arg value);
+    // The result of `call` on `value`, valid until the next call; throws
+    // Fault. Row after row, the result reuses one buffer: nothing allocated
+    // once it is large enough.
+    std::string_view Run(Call call, Arg value);
 
 private:
     RC2         rc2_;
+    std::string out_;    // the last result (a plaintext: wiped when done)
+    std::string text_in_;  // a text value turned into the code page's bytes
     std::string typed_;  // the key as given, to tell the next row's key from it
     bool        text_ = false;
     long long   bits_ = 0;

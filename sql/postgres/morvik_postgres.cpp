@@ -52,7 +52,7 @@ const char* Copy(const std::string& s) {
     return p;
 }
 
-varlena* Varlena(const std::string& s) {
+varlena* Varlena(std::string_view s) {
     auto* v = static_cast<varlena*>(palloc_extended(VARHDRSZ + s.size(), MCXT_ALLOC_NO_OOM));
     if (v) {
         SET_VARSIZE(v, VARHDRSZ + s.size());

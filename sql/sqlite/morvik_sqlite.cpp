@@ -26,8 +26,7 @@ struct Function {
 // Bytes are a BLOB, text is TEXT (UTF-8). A number is neither: SQLite would
 // hand over its decimal text, and a key or plaintext of "1.5" is a mistake to
 // report, not to encrypt with (PostgreSQL refuses it by type).
-Arg ArgOf(sqlite3_value* v, const char* what) {
-    const int type = sqlite3_value_type(v);
+Arg ArgOf(sqlite3_value* v, int type, const char* what) {
     if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
         throw Fault{0, std::string(what) + " is a number; it must be text or a blob", false};
     if (type == SQLITE_BLOB) {
@@ -43,30 +42,30 @@ void Fail(sqlite3_context* ctx, const Function& f, const Fault& fault) {
     sqlite3_result_error(ctx, m.c_str(), static_cast<int>(m.size()));
 }
 
-void Give(sqlite3_context* ctx, const std::string& out, bool text) {
+void Give(sqlite3_context* ctx, std::string_view out, bool text) {
     if (text) sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
     else sqlite3_result_blob(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
 }
 
 void Cipher(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     const auto& f = *static_cast<const Function*>(sqlite3_user_data(ctx));
+    int type[3];
     for (int i = 0; i < argc; ++i)
-        if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+        if ((type[i] = sqlite3_value_type(argv[i])) == SQLITE_NULL) return sqlite3_result_null(ctx);
     try {
         long long bits = 0;
         if (argc == 3) {
-            if (sqlite3_value_type(argv[2]) != SQLITE_INTEGER)
-                throw Fault{0, "bits must be an integer from 0 to 1024", false};
+            if (type[2] != SQLITE_INTEGER) throw Fault{0, "bits must be an integer from 0 to 1024", false};
             bits = sqlite3_value_int64(argv[2]);
         }
-        const Arg key = ArgOf(argv[1], "key");
+        const Arg key = ArgOf(argv[1], type[1], "key");
         // The key schedule stays with the statement while the key argument
         // is a constant: made for the first row, reused for the others.
         const bool text = morvik::sql::GivesText(f.call);
         if (auto* kept = static_cast<Keyed*>(sqlite3_get_auxdata(ctx, 1)); kept && kept->Same(key, bits))
-            return Give(ctx, kept->Run(f.call, ArgOf(argv[0], "the value")), text);
+            return Give(ctx, kept->Run(f.call, ArgOf(argv[0], type[0], "the value")), text);
         auto made = std::make_unique<Keyed>(key, bits);
-        Give(ctx, made->Run(f.call, ArgOf(argv[0], "the value")), text);
+        Give(ctx, made->Run(f.call, ArgOf(argv[0], type[0], "the value")), text);
         // Last: SQLite may free it at once (a key that is not a constant).
         sqlite3_set_auxdata(ctx, 1, made.release(), [](void* p) { delete static_cast<Keyed*>(p); });
     } catch (const Fault& fault) {
@@ -81,7 +80,7 @@ void Text(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     static const Function self{"rc2_text", Call::Encrypt, false};
     try {
-        const Arg in = ArgOf(argv[0], "the value");
+        const Arg in = ArgOf(argv[0], sqlite3_value_type(argv[0]), "the value");
         Give(ctx, morvik::sql::TextOfBytes(in.data), true);
     } catch (const Fault& fault) {
         Fail(ctx, self, fault);
@@ -94,7 +93,7 @@ void Bytes(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     static const Function self{"rc2_bytes", Call::Encrypt, false};
     try {
-        const Arg in = ArgOf(argv[0], "the value");
+        const Arg in = ArgOf(argv[0], sqlite3_value_type(argv[0]), "the value");
         Give(ctx, in.text ? morvik::sql::BytesOfText(in.data) : std::string(in.data), false);
     } catch (const Fault& fault) {
         Fail(ctx, self, fault);

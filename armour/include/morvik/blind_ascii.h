@@ -52,6 +52,9 @@ public:
     // as it was; its error counts groups and characters from the start of `text`.
     static void AppendGroups(std::string_view bytes, std::string& out);
     static void AppendGroupsDecoded(std::string_view text, std::string& out);
+    // Asc2Full of the whole of `text`, appended to `out`; a failing decode
+    // leaves `out` as it was.
+    static void AppendDecoded(std::string_view text, std::string& out);
 
     // The digit value of one character, 0 outside the alphabet: what a tail
     // mark or a group character counts for, for callers that explain errors.

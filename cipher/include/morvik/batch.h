@@ -44,6 +44,13 @@ struct MessageBatch {
 // replaced; the plaintexts in `out` are secrets the caller wipes.
 MORVIK_API void DecryptMany(const RC2& rc2, std::span<const std::string_view> messages, MessageForm form,
                             MessageBatch& batch);
+// One ciphertext in `form` to its plaintext, as DecryptMany gives it, in
+// `buffer`'s storage (its old content replaced, its capacity kept): the
+// result is a view of `buffer`, valid until it changes. For a caller that
+// gets its values one at a time (a database calling a function row by
+// row): nothing is allocated once the buffer is large enough, and the
+// object's Result is not touched. Throws Error as the member does.
+MORVIK_API std::string_view DecryptOne(const RC2& rc2, std::string_view message, MessageForm form, std::string& buffer);
 // Plaintexts to ciphertexts in `form`; encryption never fails.
 MORVIK_API void EncryptMany(const RC2& rc2, std::span<const std::string_view> messages, MessageForm form,
                             MessageBatch& batch);
