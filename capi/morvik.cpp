@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -96,9 +96,9 @@ T& Need(T* p) {
 std::size_t MostBytes() noexcept { return std::min<std::size_t>(std::string().max_size(), PTRDIFF_MAX); }
 
 [[noreturn]] void TooLong(const char* what, std::size_t n) {
-    char size[64];
-    std::snprintf(size, sizeof size, " of %zu bytes", n);
-    std::string why = what + std::string(size) + ", more than a buffer can hold";
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    std::string why = what + std::string(" of ") + std::string(digits, end) + " bytes, more than a buffer can hold";
     if (n > PTRDIFF_MAX) why += " (the length " + Decimal(static_cast<std::ptrdiff_t>(n)) + " as a signed number?)";
     throw Status{MORVIK_E_LENGTH, why};
 }
