@@ -67,10 +67,9 @@ private:
 // Hex and armoured texts: a str, whose characters become bytes through the
 // front layer's code page as a Western Windows client's would (a character
 // with no byte there is the object's Overflow error, explained), or the
-// bytes themselves.
-// A str may hold a lone surrogate (from surrogateescape, or "\ud800"),
-// which has no UTF-8 form: it is a character with no byte, refused as the
-// front layer refuses one, after any such character before it.
+// bytes themselves. A str may also hold a lone surrogate ("\ud800", or
+// what surrogateescape made of a byte), which has no UTF-8 form: it too is a
+// character with no byte, named after any such character before it.
 std::string TextBytes(py::handle obj, const char* what = "the text") {
     if (!PyUnicode_Check(obj.ptr())) return std::string(Bytes(obj).view());
     Py_ssize_t n = 0;
@@ -398,7 +397,6 @@ void StrictKey(RC2& rc2, py::handle key, std::int32_t bits) {
     rc2.Key(checked.s);
 }
 
-// morvik.encrypt / morvik.decrypt: a new object each call, nothing kept.
 // A plaintext ending in zero bytes would not come back whole: said before it
 // is encrypted, as every strict front says it, unless allowed.
 void CheckZeros(std::string_view plain, bool allow, const std::string& where) {
@@ -407,6 +405,7 @@ void CheckZeros(std::string_view plain, bool allow, const std::string& where) {
         throw py::value_error(where + morvik::front::TrailingZeros(zeros, "the plaintext", kAllowZeros).what());
 }
 
+// morvik.encrypt / morvik.decrypt: a new object each call, nothing kept.
 py::object OneShot(bool encrypting, py::handle data, py::handle key, py::handle bits, const std::string& form_name,
                    bool allow_zeros = false) {
     const Form form = FormOf(form_name);
