@@ -5,11 +5,14 @@
 // every rule of a front (key lengths, explanations) in the front layer.
 #include <morvik/morvik.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -73,6 +76,8 @@ int Guard(F&& f, Form form = Form::Raw, std::string_view text = {}) noexcept {
         }
     } catch (const std::bad_alloc&) {
         return Failed(MORVIK_E_OUT_OF_MEMORY, "out of memory");
+    } catch (const std::length_error&) {
+        return Failed(MORVIK_E_LENGTH, "a length beyond what the library's buffers can hold");
     } catch (...) {
         return Failed(MORVIK_E_INTERNAL, "internal error");
     }
@@ -84,8 +89,23 @@ T& Need(T* p) {
     return *p;
 }
 
+// The most bytes an input or output may have: what a string holds, and never
+// more than PTRDIFF_MAX, beyond which no object exists. A larger length is
+// no size at all (often a negative number passed as a size_t), and must not
+// wrap around in the sizes computed from it.
+std::size_t MostBytes() noexcept { return std::min<std::size_t>(std::string().max_size(), PTRDIFF_MAX); }
+
+[[noreturn]] void TooLong(const char* what, std::size_t n) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    std::string why = what + std::string(" of ") + std::string(digits, end) + " bytes, more than a buffer can hold";
+    if (n > PTRDIFF_MAX) why += " (the length " + Decimal(static_cast<std::ptrdiff_t>(n)) + " as a signed number?)";
+    throw Status{MORVIK_E_LENGTH, why};
+}
+
 std::string_view In(const void* p, std::size_t n) {
     if (n == 0) return {};
+    if (n > MostBytes()) TooLong("an input", n);
     if (!p) throw Status{MORVIK_E_NULL_POINTER, "an input of " + Decimal(n) + " bytes is a NULL pointer"};
     return {static_cast<const char*>(p), n};
 }
@@ -113,8 +133,8 @@ public:
     // without side effects, asked only when a caller's buffer is smaller.
     template <class Exact>
     void Prepare(std::size_t most, Exact exact) {
+        if (most > MostBytes()) TooLong("an output", most);
         if (owner_) {
-            if (most > PTRDIFF_MAX) throw std::bad_alloc();
             allocated_ = std::malloc(most ? most : 1);
             if (!allocated_) throw std::bad_alloc();
             buffer_ = allocated_;
@@ -252,6 +272,7 @@ const char* morvik_status_text(int status) {
         case MORVIK_E_INTERNAL:      return "Internal error";
         case MORVIK_E_KEY_LENGTH:    return "Key length outside 1..128 bytes";
         case MORVIK_E_EFFECTIVE_KEY_LENGTH: return "Effective key length outside 0..1024";
+        case MORVIK_E_LENGTH:        return "Length beyond any buffer";
         case MORVIK_E_INVALID_ARGUMENT:
         case MORVIK_E_OVERFLOW:
         case MORVIK_E_SUBSCRIPT_OUT_OF_RANGE:

@@ -55,7 +55,7 @@ std::uint64_t ZerosAtEnd(std::string_view plain) noexcept {
 }
 
 void Pump(const std::function<std::string_view()>& next, Sink& head, bool refuse_zeros,
-          const std::function<void(std::size_t)>& advance, const std::function<void()>& ended) {
+          const std::function<void(std::size_t)>& advance, const std::function<void()>& ended, const char* remedy) {
     std::uint64_t zeros = 0;
     for (std::string_view piece; !(piece = next()).empty();) {
         head.Write(piece);
@@ -64,7 +64,7 @@ void Pump(const std::function<std::string_view()>& next, Sink& head, bool refuse
         zeros = last == std::string_view::npos ? zeros + piece.size() : piece.size() - last - 1;
     }
     if (ended) ended();
-    if (refuse_zeros && zeros > 0) throw TrailingZeros(zeros);
+    if (refuse_zeros && zeros > 0) throw remedy ? TrailingZeros(zeros, "the input", remedy) : TrailingZeros(zeros);
     head.Finish();
 }
 

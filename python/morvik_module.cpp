@@ -67,15 +67,27 @@ private:
 // Hex and armoured texts: a str, whose characters become bytes through the
 // front layer's code page as a Western Windows client's would (a character
 // with no byte there is the object's Overflow error, explained), or the
-// bytes themselves.
+// bytes themselves. A str may also hold a lone surrogate ("\ud800", or
+// what surrogateescape made of a byte), which has no UTF-8 form: it too is a
+// character with no byte, named after any such character before it.
 std::string TextBytes(py::handle obj, const char* what = "the text") {
-    if (PyUnicode_Check(obj.ptr())) {
-        Py_ssize_t n = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(obj.ptr(), &n);
-        if (!utf8) throw py::error_already_set();
+    if (!PyUnicode_Check(obj.ptr())) return std::string(Bytes(obj).view());
+    Py_ssize_t n = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj.ptr(), &n))
         return morvik::front::TextBytes({utf8, static_cast<std::size_t>(n)}, what);
-    }
-    return std::string(Bytes(obj).view());
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+    PyErr_Clear();
+    const Py_ssize_t length = PyUnicode_GetLength(obj.ptr());
+    Py_ssize_t at = 0;
+    for (Py_UCS4 c; at < length && !((c = PyUnicode_ReadChar(obj.ptr(), at)) >= 0xD800 && c <= 0xDFFF);) ++at;
+    py::object before = py::reinterpret_steal<py::object>(PyUnicode_Substring(obj.ptr(), 0, at));
+    if (!before) throw py::error_already_set();
+    morvik::detail::Secret checked{TextBytes(before, what)};
+    morvik::ErrorPosition place;
+    place.kind       = morvik::ErrorPosition::Kind::Unmappable;
+    place.character  = static_cast<std::uint64_t>(at) + 1;
+    place.code_point = PyUnicode_ReadChar(obj.ptr(), at);
+    throw morvik::front::Explained(morvik::Error(morvik::ErrorNumber::Overflow, place), what);
 }
 
 // Copies of plaintext, keys and ciphertext are wiped when they go.
@@ -238,9 +250,14 @@ Form FormOf(const std::string& name) {
     throw py::value_error("form must be 'raw', 'hex' or 'asc', not '" + name + "'");
 }
 
+// A path as os.fspath takes one (str, bytes, os.PathLike), in the file
+// system's encoding. A NUL would end it early, and another file would be
+// used: refused, as open() refuses it.
 std::string Path(py::handle p) {
     py::bytes encoded = py::module_::import("os").attr("fsencode")(p);
-    return std::string(encoded);
+    std::string path(encoded);
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path " + std::string(py::repr(p)));
+    return path;
 }
 
 // A file read a piece at a time, its buffer wiped at the end (a plaintext,
@@ -297,12 +314,16 @@ private:
     std::uint64_t                           written_ = 0;
 };
 
-std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool) {
+// As the tool: a plaintext ending in zero bytes, which decryption would not
+// give back, is refused (and no file written) unless `allow_zeros`.
+constexpr const char* kAllowZeros = "allow_trailing_zeros=True encrypts it anyway";
+
+std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool allow_zeros) {
     Output out(dst);
     Reader in(src);
     morvik::front::Chain chain(out);
     morvik::front::PrependEncrypt(chain, rc2, form);
-    morvik::front::Pump([&] { return in.Next(); }, chain.Head());
+    morvik::front::Pump([&] { return in.Next(); }, chain.Head(), !allow_zeros, {}, {}, kAllowZeros);
     return out.written();
 }
 
@@ -322,11 +343,11 @@ std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::str
 }
 
 template <class F>
-std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, bool exact_input, F f) {
+std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, bool flag, F f) {
     const Form chosen = FormOf(form);
     const std::string in = Path(src), out = Path(dst);
     try {
-        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, exact_input); });
+        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, flag); });
     } catch (const Failure& e) {
         // The stages name the input; the message names the file too. A file
         // that cannot be opened, read or written names itself.
@@ -338,12 +359,23 @@ std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::s
 // --- The strict entry: a key of 1..128 bytes and a length of 0..1024, or an
 // error; never the object's silent keeping of the previous key.
 
+// An integer as operator.index takes one: an int or any object with
+// __index__ (numpy integers, ...); the value, with `overflow` set beyond a
+// long long.
+long long IndexOf(py::handle v, int& overflow) {
+    if (!PyIndex_Check(v.ptr()))
+        throw py::type_error("effective_key_length must be an integer, not '" + std::string(py::str(py::type::of(v).attr("__name__"))) + "'");
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(v.ptr()));
+    if (!index) throw py::error_already_set();
+    const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return value;
+}
+
 std::int32_t StrictBits(py::handle v) {
-    if (!PyLong_Check(v.ptr()) || PyBool_Check(v.ptr()))
-        throw py::type_error("effective_key_length must be an int, not '" + std::string(py::str(py::type::of(v).attr("__name__"))) + "'");
+    if (PyBool_Check(v.ptr())) throw py::type_error("effective_key_length must be an integer, not 'bool'");
     int overflow = 0;
-    const long long bits = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-    if (bits == -1 && PyErr_Occurred()) throw py::error_already_set();
+    const long long bits = IndexOf(v, overflow);
     try {
         morvik::front::CheckEffectiveBits(overflow ? (overflow > 0 ? LLONG_MAX : LLONG_MIN) : bits, "effective_key_length");
     } catch (const Failure& f) {
@@ -365,13 +397,23 @@ void StrictKey(RC2& rc2, py::handle key, std::int32_t bits) {
     rc2.Key(checked.s);
 }
 
+// A plaintext ending in zero bytes would not come back whole: said before it
+// is encrypted, as every strict front says it, unless allowed.
+void CheckZeros(std::string_view plain, bool allow, const std::string& where) {
+    if (allow) return;
+    if (const auto zeros = morvik::front::ZerosAtEnd(plain); zeros > 0)
+        throw py::value_error(where + morvik::front::TrailingZeros(zeros, "the plaintext", kAllowZeros).what());
+}
+
 // morvik.encrypt / morvik.decrypt: a new object each call, nothing kept.
-py::object OneShot(bool encrypting, py::handle data, py::handle key, py::handle bits, const std::string& form_name) {
+py::object OneShot(bool encrypting, py::handle data, py::handle key, py::handle bits, const std::string& form_name,
+                   bool allow_zeros = false) {
     const Form form = FormOf(form_name);
     RC2 rc2;
     StrictKey(rc2, key, StrictBits(bits));
     if (encrypting) {
         Bytes in(data);
+        CheckZeros(in.view(), allow_zeros, "");
         Secret text{Copy(in.view())};
         if (form == Form::Asc) return ToStr(rc2.EncryptAsc(text.s));
         const std::string cipher = rc2.Encrypt(text.s);
@@ -523,7 +565,7 @@ py::list DecryptMany(py::iterable values, py::handle key, const std::string& for
     return out;
 }
 
-py::list EncryptMany(py::iterable values, py::handle key, const std::string& form_name, py::handle bits) {
+py::list EncryptMany(py::iterable values, py::handle key, const std::string& form_name, py::handle bits, bool allow_zeros) {
     const Form form = FormOf(form_name);
     RC2 rc2;
     StrictKey(rc2, key, StrictBits(bits));
@@ -538,9 +580,7 @@ py::list EncryptMany(py::iterable values, py::handle key, const std::string& for
         // A plaintext that ends in zero bytes would not come back whole: said
         // before it is encrypted, as every front says it.
         for (std::size_t i = 0; i < in.size(); ++i)
-            if (const auto zeros = morvik::front::ZerosAtEnd(in.views()[i]); zeros > 0)
-                throw py::value_error("value " + std::to_string(in.first() + i) + ": " +
-                                      morvik::front::TrailingZeros(zeros, "the plaintext", "").what());
+            CheckZeros(in.views()[i], allow_zeros, "value " + std::to_string(in.first() + i) + ": ");
         {
             py::gil_scoped_release unlocked;
             morvik::EncryptMany(rc2, in.views(), MessageFormOf(form), batch);
@@ -649,10 +689,9 @@ raise morvik.Error.)")
                "a key of 0 or more than 128 bytes is stored as the key text but not used.")
         .def_property("effective_key_length",
             [](PyRC2& self) { return self.Run(0, [](RC2& r) { return r.EffectiveKeyLength(); }); },
-            [](PyRC2& self, py::int_ v) {
+            [](PyRC2& self, py::object v) {
                 int overflow = 0;
-                const long long bits = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-                if (bits == -1 && PyErr_Occurred()) throw py::error_already_set();
+                const long long bits = IndexOf(v, overflow);
                 // Outside 0..1024 the object ignores the value; so it does here
                 // for numbers beyond 32 bits too.
                 if (overflow || bits < std::numeric_limits<std::int32_t>::min() || bits > std::numeric_limits<std::int32_t>::max()) return;
@@ -704,12 +743,13 @@ raise morvik.Error.)")
         .def_property_readonly("result_asc", [](PyRC2& self) { return ToStr(self.Run(0, [](RC2& r) { return r.ResultAsc(); })); },
             "The last result as armoured text.")
         .def("encrypt_file",
-            [](PyRC2& self, py::object src, py::object dst, const std::string& form) {
-                return FileCall(self, src, dst, form, false, EncryptFile);
-            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw",
+            [](PyRC2& self, py::object src, py::object dst, const std::string& form, bool allow_trailing_zeros) {
+                return FileCall(self, src, dst, form, allow_trailing_zeros, EncryptFile);
+            }, py::arg("src"), py::arg("dst"), py::arg("form") = "raw", py::kw_only(), py::arg("allow_trailing_zeros") = false,
             "Encrypts the file src into dst, streaming, as the ciphertext bytes (form 'raw'), its hex text\n"
             "('hex', as result_hex) or its armoured text ('asc', as encrypt_asc); returns the bytes written.\n"
-            "Result is not changed.")
+            "Result is not changed. As the morvik tool, a file ending in zero bytes (which decryption would\n"
+            "remove) raises ValueError and writes nothing, unless allow_trailing_zeros=True.")
         .def("decrypt_file",
             [](PyRC2& self, py::object src, py::object dst, const std::string& form, bool exact_input) {
                 return FileCall(self, src, dst, form, exact_input, DecryptFile);
@@ -718,12 +758,14 @@ raise morvik.Error.)")
             "read it), into dst, streaming; returns the bytes written. Result is not changed. As the morvik\n"
             "tool, one final line break of a hex or armoured file is dropped unless exact_input=True.");
 
-    m.def("encrypt", [](py::object data, py::object key, py::object bits, const std::string& form) {
-        return OneShot(true, data, key, bits, form);
+    m.def("encrypt", [](py::object data, py::object key, py::object bits, const std::string& form, bool allow_zeros) {
+        return OneShot(true, data, key, bits, form, allow_zeros);
     }, py::arg("data"), py::arg("key"), py::kw_only(), py::arg("effective_key_length") = 0, py::arg("form") = "raw",
+       py::arg("allow_trailing_zeros") = false,
        "Strict one-shot encryption: the ciphertext of `data` with `key` (1..128 bytes) and\n"
        "effective_key_length (0..1024), as bytes (form 'raw') or as hex or armoured text (str).\n"
-       "A bad key or length raises ValueError, a wrong type TypeError.");
+       "A bad key or length raises ValueError, a wrong type TypeError; so does data ending in zero\n"
+       "bytes, which decryption would remove, unless allow_trailing_zeros=True.");
     m.def("decrypt", [](py::object data, py::object key, py::object bits, const std::string& form) {
         return OneShot(false, data, key, bits, form);
     }, py::arg("data"), py::arg("key"), py::kw_only(), py::arg("effective_key_length") = 0, py::arg("form") = "raw",
@@ -737,10 +779,11 @@ raise morvik.Error.)")
           "None for None. errors='raise' raises morvik.Error for the first value that cannot be decrypted,\n"
           "naming its index; errors='null' gives None for it.");
     m.def("encrypt_many", &EncryptMany, py::arg("values"), py::arg("key"), py::kw_only(),
-          py::arg("form") = "asc", py::arg("effective_key_length") = 0,
+          py::arg("form") = "asc", py::arg("effective_key_length") = 0, py::arg("allow_trailing_zeros") = false,
           "Strict batch encryption of `values` (str, taken through Windows-1252, or bytes-like; None\n"
           "stays None): ciphertexts as bytes ('raw') or hex or armoured text (str). A plaintext ending in\n"
-          "zero bytes, which decryption would not give back, raises ValueError naming its index.");
+          "zero bytes, which decryption would not give back, raises ValueError naming its index, unless\n"
+          "allow_trailing_zeros=True.");
     m.def("zero_fill", [](py::object data) {
         Bytes in(data);
         Secret filled{std::string(in.view())};

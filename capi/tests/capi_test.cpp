@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -406,6 +408,72 @@ TEST(CApiConformance, EveryRow) {
         EXPECT_EQ(morvik_rc2_free(obj), MORVIK_OK);
     }
     EXPECT_GE(rows, 15);
+}
+
+}  // namespace
+
+namespace {
+
+// Lengths that no buffer can have (a negative number passed as a size_t, or a
+// size whose output would wrap around) get a status of their own, naming the
+// length, from every call that takes one; nothing is read or changed.
+TEST(CApiLengths, ImpossibleLengthsAreRefusedAsSuch) {
+    Object o;
+    const std::string plain = "abc";
+    std::uint8_t cipher[8];
+    std::size_t cipher_len = sizeof cipher;
+    ASSERT_EQ(morvik_rc2_encrypt(o.p, U(plain), plain.size(), cipher, &cipher_len), MORVIK_OK);
+    const std::string result = Result(o);
+    const std::uint8_t* in = U(plain);  // three readable bytes; a refused call reads none of them
+    const char* text = "ABC";
+    std::uint8_t buf[64];
+    char chars[64];
+    void* alloc = nullptr;
+    const std::size_t most = std::min<std::size_t>(std::string().max_size(), PTRDIFF_MAX);
+    using Call = std::function<int(std::size_t n, std::size_t* len)>;
+    const std::pair<const char*, Call> calls[] = {
+        {"encrypt", [&](std::size_t n, std::size_t* len) { return morvik_rc2_encrypt(o.p, in, n, buf, len); }},
+        {"encrypt query", [&](std::size_t n, std::size_t* len) { *len = 0; return morvik_rc2_encrypt(o.p, in, n, nullptr, len); }},
+        {"encrypt_alloc", [&](std::size_t n, std::size_t* len) { return morvik_rc2_encrypt_alloc(o.p, in, n, reinterpret_cast<std::uint8_t**>(&alloc), len); }},
+        {"encrypt_hex", [&](std::size_t n, std::size_t* len) { return morvik_rc2_encrypt_hex(o.p, text, n, buf, len); }},
+        {"encrypt_asc", [&](std::size_t n, std::size_t* len) { return morvik_rc2_encrypt_asc(o.p, in, n, chars, len); }},
+        {"decrypt", [&](std::size_t n, std::size_t* len) { return morvik_rc2_decrypt(o.p, in, n, buf, len); }},
+        {"decrypt_hex_alloc", [&](std::size_t n, std::size_t* len) { return morvik_rc2_decrypt_hex_alloc(o.p, text, n, reinterpret_cast<std::uint8_t**>(&alloc), len); }},
+        {"decrypt_asc", [&](std::size_t n, std::size_t* len) { return morvik_rc2_decrypt_asc(o.p, text, n, buf, len); }},
+        {"set_key", [&](std::size_t n, std::size_t*) { return morvik_rc2_set_key(o.p, in, n); }},
+        {"set_key_hex", [&](std::size_t n, std::size_t*) { return morvik_rc2_set_key_hex(o.p, text, n); }},
+        {"new_key", [&](std::size_t n, std::size_t*) { morvik_rc2* made = nullptr; return morvik_rc2_new_key(&made, in, n, 0); }},
+        {"zero_fill", [&](std::size_t n, std::size_t* len) { return morvik_zero_fill(in, n, buf, len); }},
+        {"hex_write", [&](std::size_t n, std::size_t* len) { return morvik_hex_write(in, n, chars, len); }},
+        {"hex_read_alloc", [&](std::size_t n, std::size_t* len) { return morvik_hex_read_alloc(text, n, reinterpret_cast<std::uint8_t**>(&alloc), len); }},
+        {"asc_encode", [&](std::size_t n, std::size_t* len) { return morvik_asc_encode(in, n, chars, len); }},
+        {"asc_decode", [&](std::size_t n, std::size_t* len) { return morvik_asc_decode(text, n, buf, len); }},
+    };
+    const std::pair<std::size_t, std::string> lengths[] = {
+        {SIZE_MAX, " (the length -1 as a signed number?)"},
+        {SIZE_MAX - 3, " (the length -4 as a signed number?)"},
+        {std::size_t{PTRDIFF_MAX} + 1, " (the length " + std::to_string(PTRDIFF_MIN) + " as a signed number?)"},
+        // Within PTRDIFF_MAX where strings hold less.
+        {most + 1, most < PTRDIFF_MAX ? "" : " (the length " + std::to_string(PTRDIFF_MIN) + " as a signed number?)"},
+    };
+    for (const auto& [name, call] : calls) {
+        for (const auto& [n, why] : lengths) {
+            SCOPED_TRACE(std::string(name) + " of " + std::to_string(n) + " bytes");
+            alloc = nullptr;
+            std::size_t len = sizeof buf;
+            std::memset(buf, 0x55, sizeof buf);
+            EXPECT_EQ(call(n, &len), MORVIK_E_LENGTH);
+            EXPECT_EQ(alloc, nullptr);
+            EXPECT_EQ(buf[0], 0x55);
+            EXPECT_EQ(morvik_last_error(), "an input of " + std::to_string(n) + " bytes, more than a buffer can hold" + why);
+            EXPECT_EQ(Result(o), result);
+        }
+    }
+    std::size_t room = sizeof buf;
+    EXPECT_EQ(morvik_rc2_key(o.p, buf, &room), MORVIK_OK);
+    EXPECT_EQ(room, 0u) << "a refused key changed the key";
+    EXPECT_STREQ(morvik_status_text(MORVIK_E_LENGTH), "Length beyond any buffer");
+    EXPECT_STRNE(morvik_status_text(MORVIK_E_LENGTH), morvik_status_text(MORVIK_E_INTERNAL));
 }
 
 }  // namespace

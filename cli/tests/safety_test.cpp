@@ -129,6 +129,26 @@ const Row kRows[] = {
     // 5. Symbolic links.
     {"C05_DanglingLinkGetsItsTarget", "", "mkdir d; ln -s ../t d/l; $M hex encode --text abc -o d/l", 0, "",
      "test -L d/l && test \"$(cat t)\" = 616263"},
+    // A link that another user planted in a sticky shared folder is not
+    // followed (the kernel's fs.protected_symlinks rule, whatever the
+    // machine's setting); one of the folder's owner or of the user is.
+    {"C05_LinkPlantedInAStickyFolderIsRefused", "nobody",
+     "chmod 1777 .; printf keep > victim; $AS_NOBODY ln -s victim out; $M hex encode --text abc -o out", 4,
+     "morvik hex encode: cannot write 'out': the symbolic link 'out' is in a sticky world-writable folder and "
+     "belongs to neither you nor the folder's owner: Permission denied",
+     "test \"$(cat victim)\" = keep && test -L out && test \"$(ls -A | tr '\\n' ' ')\" = 'out victim '"},
+    {"C05_PlantedLinkToADanglingTargetIsRefused", "nobody",
+     "chmod 1777 .; $AS_NOBODY ln -s made-by-root out; $M hex encode --text abc -o out", 4,
+     "belongs to neither you nor the folder's owner", "test ! -e made-by-root"},
+    {"C05_FolderOwnersLinkIsFollowed", "nobody",
+     "chmod 1777 .; printf old > t; chown nobody:nogroup t; ln -s t l; $AS_NOBODY $M hex encode --text abc -o l", 0, "",
+     "test -L l && test \"$(cat t)\" = 616263"},
+    {"C05_OwnLinkInAStickyFolderIsFollowed", "nobody",
+     "chmod 1777 .; printf old > t; chown nobody:nogroup t; $AS_NOBODY ln -s t l; $AS_NOBODY $M hex encode --text abc -o l",
+     0, "", "test -L l && test \"$(cat t)\" = 616263"},
+    {"C05_LinkInAFolderThatIsNotStickyIsFollowed", "nobody",
+     "chmod 777 .; printf old > t; $AS_NOBODY ln -s t l; $M hex encode --text abc -o l", 0, "",
+     "test -L l && test \"$(cat t)\" = 616263"},
     {"C05_LinkLoopIsRefused", "", "ln -s a b; ln -s b a; $M hex encode --text abc -o a", 4,
      "morvik hex encode: cannot write 'a': Too many levels of symbolic links",
      "test -L a && test -L b && test \"$(ls -A | tr '\\n' ' ')\" = 'a b '"},

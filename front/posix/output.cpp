@@ -140,6 +140,20 @@ std::optional<int> DescriptorOf(const std::string& path) {
     return std::atoi(base.c_str());
 }
 
+// A link that another user planted in a shared folder such as /tmp: the
+// folder is sticky and world-writable, and the link belongs neither to the
+// one following it nor to the folder's owner. The kernel refuses to follow
+// such a link when fs.protected_symlinks is on; links are resolved here (to
+// rename onto their target), where the kernel never checks them, so the
+// same rule is kept here whatever the machine's setting.
+bool PlantedLink(const std::string& link, const struct stat& st) {
+    const std::string dir = Split(link).first;
+    struct stat folder {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) return false;
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & kShared) == kShared && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid;
+}
+
 std::string RandomSuffix() {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     unsigned char bytes[6] = {};
@@ -224,6 +238,10 @@ Destination Resolve(const std::string& path) {
         }
         if (S_ISLNK(st.st_mode)) {
             if (links == 40) throw IoFailure("cannot write " + name, ELOOP);
+            if (PlantedLink(at, st))
+                throw IoFailure("cannot write " + name + ": the symbolic link " + Quoted(at) +
+                                    " is in a sticky world-writable folder and belongs to neither you nor the folder's owner",
+                                EACCES);
             std::string target(PATH_MAX, '\0');
             const ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
             if (n < 0) throw IoFailure("cannot write " + name);

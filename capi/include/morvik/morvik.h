@@ -63,7 +63,12 @@ enum morvik_status {
     MORVIK_E_INTERNAL             = -4, /* an unexpected failure inside; a bug */
     /* The strict constructor's refusals (morvik_rc2_new_key). */
     MORVIK_E_KEY_LENGTH           = -5, /* a key of 0 or more than 128 bytes */
-    MORVIK_E_EFFECTIVE_KEY_LENGTH = -6  /* an effective key length outside 0..1024 */
+    MORVIK_E_EFFECTIVE_KEY_LENGTH = -6, /* an effective key length outside 0..1024 */
+    /* A length no buffer can have: an input longer than PTRDIFF_MAX bytes (or
+       than the library's strings hold), or an output whose size would not fit
+       in a size_t or exceed PTRDIFF_MAX; usually a negative number passed as
+       a size_t. */
+    MORVIK_E_LENGTH               = -7
 };
 
 /* The standard text of a status ("Overflow", "Null pointer", ...); a text for
@@ -93,7 +98,8 @@ typedef struct morvik_rc2 morvik_rc2;
 MORVIK_API int morvik_rc2_new(morvik_rc2** obj);
 MORVIK_API int morvik_rc2_new_key(morvik_rc2** obj, const uint8_t* key, size_t key_len,
                                   int32_t effective_key_length);
-/* Wipes and frees; NULL is accepted and does nothing. */
+/* Wipes and frees; NULL is accepted and does nothing. Freeing an object
+ * twice, or using it after, is undefined, as with free(). */
 MORVIK_API int morvik_rc2_free(morvik_rc2* obj);
 
 /* The key (legacy rules): 1 to 128 bytes are stored and expanded with the
@@ -183,7 +189,10 @@ MORVIK_API int morvik_asc_encode_alloc(const uint8_t* bytes, size_t len, char** 
 MORVIK_API int morvik_asc_decode_alloc(const char* text, size_t len, uint8_t** out, size_t* out_len);
 
 /* Wipes `len` bytes at `buf` and frees it: for buffers from the *_alloc
- * functions, with the length they gave. NULL is accepted and does nothing. */
+ * functions, with the length they gave. NULL is accepted and does nothing.
+ * Undefined, as with free(): freeing a buffer twice, a pointer the *_alloc
+ * functions did not give, or a length other than the one they gave (the wipe
+ * would write outside the buffer or leave part of it). */
 MORVIK_API int morvik_buffer_free(void* buf, size_t len);
 
 #ifdef __cplusplus

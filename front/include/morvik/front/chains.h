@@ -67,9 +67,11 @@ std::string ExplainDecrypt(const Error& error, Form form, std::string_view text 
 // Feeds every piece that `next` gives (empty at the end) to `head`, calls
 // `advance` with each piece's size, then finishes the chain. With
 // `refuse_zeros`, an input ending in zero bytes fails (Exit::DataLoss, see
-// TrailingZeros) before the chain finishes.
+// TrailingZeros, naming `remedy` where given, else the tool's option) before
+// the chain finishes.
 void Pump(const std::function<std::string_view()>& next, Sink& head, bool refuse_zeros = false,
-          const std::function<void(std::size_t)>& advance = {}, const std::function<void()>& ended = {});
+          const std::function<void(std::size_t)>& advance = {}, const std::function<void()>& ended = {},
+          const char* remedy = nullptr);
 
 // The failure for a plaintext that ends in zero bytes, which decryption would
 // remove.
