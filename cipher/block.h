@@ -8,6 +8,14 @@
 #include <cstring>
 #include <type_traits>
 
+// The transforms are inlined into every loop that calls them, so that a loop
+// compiled for more instructions (BMI) gets them in its own code.
+#if defined(__GNUC__)
+#define MORVIK_TRANSFORM_INLINE [[gnu::always_inline]] inline
+#else
+#define MORVIK_TRANSFORM_INLINE inline
+#endif
+
 namespace morvik::detail {
 
 // Bits 0..15 of `value` rotated by `count` (0..16); higher bits take no part.
@@ -62,7 +70,7 @@ inline constexpr unsigned kRotation[4] = {1, 2, 3, 5};
 // block's steps each wait on the step before (select, add, rotate), so a
 // single block leaves most of the core idle, and a second one beside it
 // costs little more. N = 1 is the plain transform.
-template <int N> constexpr void EncryptInterleaved(const std::uint16_t* K, Block* b) noexcept {
+template <int N> MORVIK_TRANSFORM_INLINE constexpr void EncryptInterleaved(const std::uint16_t* K, Block* b) noexcept {
     unsigned j = 0;
     // Unrolled, the words stay in registers and each index is a constant;
     // as loops, every step recomputes its indexes through memory.
@@ -98,7 +106,7 @@ template <int N> constexpr void EncryptInterleaved(const std::uint16_t* K, Block
     for (int r = 0; r < 5; ++r) mix();
 }
 
-template <int N> constexpr void DecryptInterleaved(const std::uint16_t* K, Block* b) noexcept {
+template <int N> MORVIK_TRANSFORM_INLINE constexpr void DecryptInterleaved(const std::uint16_t* K, Block* b) noexcept {
     int j = 63;
     auto rmix = [&] {
 #pragma GCC unroll 4

@@ -15,7 +15,7 @@ namespace {
 // messages (a database value is often two or three blocks) never reach the
 // vector kernels, and two interleaved blocks take little longer than one.
 template <bool Encrypting>
-void ScalarBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
+MORVIK_TRANSFORM_INLINE void ScalarBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
     for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
         // One load of both blocks: the bytes were often just written in
         // smaller pieces (an armour or hex decoder's groups), and loads that
@@ -35,6 +35,25 @@ void ScalarBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* o
         StoreBlock(b, out);
     }
 }
+
+#if MORVIK_X86_KERNELS
+// The same loop where the processor has BMI1: its andn computes a mixing
+// step's ~r1 & r3 in one instruction instead of three, and two interleaved
+// blocks are limited by how many instructions issue, not by their chains.
+template <bool Encrypting>
+__attribute__((target("bmi"))) void ScalarBlocksBmi(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out,
+                                                    std::size_t blocks) noexcept {
+    ScalarBlocks<Encrypting>(ks, in, out, blocks);
+}
+
+bool HasBmi() noexcept {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi");
+    }();
+    return has;
+}
+#endif
 
 }  // namespace
 
@@ -149,6 +168,22 @@ void Run(BlocksFunction vector, BlocksFunction scalar, const KeySchedule& ks, co
     scalar(ks, in, out, blocks);
 }
 
+// The scalar loop for what the vector kernels leave, or for everything when
+// none runs: the BMI build of it where the processor has BMI1.
+BlocksFunction ScalarEncrypt() noexcept {
+#if MORVIK_X86_KERNELS
+    if (HasBmi()) return ScalarBlocksBmi<true>;
+#endif
+    return EncryptBlocksScalar;
+}
+
+BlocksFunction ScalarDecrypt() noexcept {
+#if MORVIK_X86_KERNELS
+    if (HasBmi()) return ScalarBlocksBmi<false>;
+#endif
+    return DecryptBlocksScalar;
+}
+
 BlocksFunction VectorEncrypt() noexcept {
 #if MORVIK_X86_KERNELS
     switch (ActiveKernel()) {
@@ -176,11 +211,11 @@ BlocksFunction VectorDecrypt() noexcept {
 }  // namespace
 
 void EncryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    Run(VectorEncrypt(), EncryptBlocksScalar, ks, in, out, blocks);
+    Run(VectorEncrypt(), ScalarEncrypt(), ks, in, out, blocks);
 }
 
 void DecryptBlocks(const KeySchedule& ks, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) noexcept {
-    Run(VectorDecrypt(), DecryptBlocksScalar, ks, in, out, blocks);
+    Run(VectorDecrypt(), ScalarDecrypt(), ks, in, out, blocks);
 }
 
 }  // namespace detail
