@@ -269,7 +269,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* what) {
         const int error = errno;
-        throw Failure(Exit::Io, std::string(what) + " '" + path_ + "': " + std::strerror(error), error);
+        throw Failure(Exit::Io, std::string(what) + " " + morvik::front::Quoted(path_) + ": " + std::strerror(error), error);
     }
 
     std::string       path_;
@@ -281,7 +281,7 @@ private:
 // The front layer's target as the end of a chain, counting what it writes.
 class Output final : public morvik::front::Sink {
 public:
-    explicit Output(const std::string& path) : name_("'" + path + "'"), target_(morvik::front::OpenTarget(path, name_)) {}
+    explicit Output(const std::string& path) : name_(morvik::front::Quoted(path)), target_(morvik::front::OpenTarget(path, name_)) {}
     void Write(std::string_view bytes) override {
         if (!target_->Write(bytes))
             throw Failure(Exit::Io, "cannot write " + name_ + ": " + morvik::front::TargetError(),
@@ -331,7 +331,7 @@ std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::s
         // The stages name the input; the message names the file too. A file
         // that cannot be opened, read or written names itself.
         if (e.status() == Exit::Io) Raise(e);
-        Raise(Failure(e.status(), "'" + in + "': " + e.what(), e.position()));
+        Raise(Failure(e.status(), morvik::front::Quoted(in) + ": " + e.what(), e.position()));
     }
 }
 
