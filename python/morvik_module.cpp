@@ -297,7 +297,8 @@ private:
     std::uint64_t                           written_ = 0;
 };
 
-std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool) {
+std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool,
+                          std::string&) {
     Output out(dst);
     Reader in(src);
     morvik::front::Chain chain(out);
@@ -307,8 +308,10 @@ std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::str
 }
 
 // As the tool: one final line break of a text form is dropped unless
-// `exact_input` keeps it, and a failure that it likely caused says so.
-std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool exact_input) {
+// `exact_input` keeps it, and a failure that it likely caused says so; hex
+// with line breaks inside gets the tool's `warning`.
+std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool exact_input,
+                          std::string& warning) {
     Output out(dst);
     Reader in(src);
     morvik::front::Chain chain(out);
@@ -318,6 +321,8 @@ std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::str
     } catch (const Failure& f) {
         morvik::front::RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
+    if (const auto* hex = chain.Find<morvik::front::HexReadStage>())
+        warning = hex->LineBreakWarning().value_or("");
     return out.written();
 }
 
@@ -325,8 +330,14 @@ template <class F>
 std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, bool exact_input, F f) {
     const Form chosen = FormOf(form);
     const std::string in = Path(src), out = Path(dst);
+    std::string warning;
     try {
-        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, exact_input); });
+        const std::uint64_t written =
+            self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, exact_input, warning); });
+        if (!warning.empty() &&
+            PyErr_WarnEx(PyExc_UserWarning, (morvik::front::Quoted(in) + ": " + warning).c_str(), 1) != 0)
+            throw py::error_already_set();
+        return written;
     } catch (const Failure& e) {
         // The stages name the input; the message names the file too. A file
         // that cannot be opened, read or written names itself.
