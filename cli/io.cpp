@@ -7,8 +7,6 @@
 namespace morvik::cli {
 namespace {
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
 Failure IoFailure(const std::string& what) { return Failure(Exit::Io, what + ": " + platform::LastError()); }
 
 }  // namespace

@@ -32,6 +32,8 @@ public:
     // How many zero bytes end the input, found before reading it: for a
     // regular file (from its end) or a text; nothing for a pipe or a terminal.
     std::optional<std::uint64_t> TrailingZerosAhead() const;
+    // Whether this is standard input, by any name (see platform::Source).
+    bool StandardInput() const { return source_ && source_->SameAsStandardInput(); }
     // Whether the input read so far ends with '\n' or '\r'.
     bool EndsWithLineBreak() const { return last_ == '\n' || last_ == '\r'; }
 

@@ -37,7 +37,8 @@ constexpr const char* kExitStatuses = R"(
 Exit status:
   0  success
   1  internal error (out of memory)
-  2  usage error: unknown command or option, conflicting inputs
+  2  usage error: unknown command or option, conflicting inputs, an option
+     given twice or with an empty value
   3  key refused: no key, a key of 0 or more than 128 bytes, a hex key that is
      not hex digits two by two, the two keys of --key-prompt differ, --bits
      not a decimal number 0 to 1024
@@ -127,7 +128,9 @@ encode writes two uppercase hex digits per byte, as ResultHex does. decode
 reads as the object reads: pairs from the left, spaces, tabs and line feeds in
 a pair skipped, a pair stopped by its first other character, a last single
 character worth its own digit. decode never fails. A final line break (LF
-or CRLF) of a file or standard input is dropped first, unless --exact-input.
+or CRLF) of a file or standard input is dropped first, unless --exact-input;
+a line break inside the text shifts every pair after it, which is read so
+with a warning.
 
 Examples:
   morvik hex encode --text abc                  (616263)
@@ -192,8 +195,17 @@ void AddExactInput(CLI::App& cmd, IoOptions& io) {
     cmd.add_flag("--exact-input", io.exact, "keep a final line break of the text read, as the object would");
 }
 
-std::string ReadKeyFile(const std::string& path) {
+// Standard input cannot hold both the key and the input, under any of its
+// names: the key would take what was meant as the input, or the other way.
+// It is refused before anything is read.
+std::string ReadKeyFile(const std::string& path, bool reads_stdin) {
+    const auto refuse = [&] {
+        return Failure(Exit::Usage, "--key-file " + (path == "-" ? std::string("-") : Quoted(path)) +
+                                        ": standard input cannot hold both the key and the input");
+    };
+    if (reads_stdin && (path == "-" || path.empty())) throw refuse();
     Input in = Input::File(path);
+    if (reads_stdin && in.StandardInput()) throw refuse();
     std::string key;
     for (std::string_view piece; !(piece = in.Next()).empty();) {
         key.append(piece.substr(0, RC2::kMaxKeyLength + 1 - key.size()));
@@ -222,9 +234,7 @@ void SetKey(RC2& rc2, const KeyOptions& k, bool reads_stdin) {
     } else if (k.text_opt->count() > 0) {
         key = TextBytes(k.text, "--key"), source = "--key";
     } else if (k.file_opt->count() > 0) {
-        if (k.file == "-" && reads_stdin)
-            throw Failure(Exit::Usage, "--key-file -: standard input cannot hold both the key and the input");
-        key = ReadKeyFile(k.file), source = "--key-file '" + k.file + "'";
+        key = ReadKeyFile(k.file, reads_stdin), source = "--key-file " + Quoted(k.file);
         // An editor or `echo` ends a saved key with a line break, which is
         // then part of the key: the key stays the file's bytes, but says so.
         if (!key.empty() && (key.back() == '\n' || key.back() == '\r') && key.size() <= RC2::kMaxKeyLength)
@@ -258,6 +268,14 @@ void Pump(Input& in, Sink& head, const IoOptions& io, const std::string& label, 
     Progress progress(label, in.Size(), !io.no_progress);
     front::Pump([&] { return in.Next(); }, head, refuse_zeros, [&](std::size_t n) { progress.Advance(n); },
                 [&] { progress.Clear(); });
+}
+
+// Hex folded into lines reads to other bytes, with no error when their number
+// happens to be right: said at the end of the run.
+void WarnOfLineBreaks(const Chain& chain) {
+    if (const auto* hex = chain.Find<HexReadStage>()) {
+        if (const auto warning = hex->LineBreakWarning()) std::cerr << "morvik: warning: " << *warning << '\n';
+    }
 }
 
 void AddRecords(CLI::App& cmd, RecordOptions& r) {
@@ -334,8 +352,10 @@ void Decrypt(const IoOptions& io, const KeyOptions& k, Form form, bool utf8, con
     try {
         Pump(in, chain.Head(), io, "decrypting");
     } catch (const Failure& f) {
+        WarnOfLineBreaks(chain);  // the likely cause of a bad length
         RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
+    WarnOfLineBreaks(chain);
 }
 
 void Codec(const IoOptions& io, Form form, bool encode) {
@@ -347,6 +367,7 @@ void Codec(const IoOptions& io, Form form, bool encode) {
     if (form == Form::Asc) encode ? (void)chain.Prepend<AscEncodeStage>() : (void)chain.Prepend<AscDecodeStage>();
     if (!encode && !io.text && !io.exact) chain.Prepend<FinalLineBreakStage>();
     Pump(in, chain.Head(), io, encode ? "encoding" : "decoding");
+    WarnOfLineBreaks(chain);
 }
 
 // Help and version text, written as any output is: a write error is status 4.
@@ -357,9 +378,17 @@ int WriteHelp(const std::string& text) {
     return static_cast<int>(Exit::Io);
 }
 
-// CLI11 answers a mistyped command with "A subcommand is required", and a
+// The options that choose a key, which only encrypt and decrypt take.
+bool KeyOption(const std::string& name) {
+    return name == "--key" || name == "--key-hex" || name == "--key-file" || name == "--key-prompt" || name == "--bits";
+}
+
+// CLI11 answers a mistyped command with "A subcommand is required", a
 // mistyped option with what its guess made of it ("input excludes --text"
-// for --kye); this names the word the user typed and what they probably meant.
+// for --kye), an option given twice with "At Most 1 required but received 2",
+// and reads `--output=` (an empty variable in `--output="$OUT"`) as --output
+// taking the next word as its value; this names the word the user typed and
+// what they probably meant, before anything runs.
 std::optional<std::string> Misread(const CLI::App& app, int argc, char** argv) {
     const CLI::App* at = &app;
     std::string path = "morvik";
@@ -390,24 +419,41 @@ std::optional<std::string> Misread(const CLI::App& app, int argc, char** argv) {
         for (const std::string& n : option->get_lnames()) names.push_back("--" + n);
         for (const std::string& n : option->get_snames()) names.push_back("-" + n);
     }
+    const std::string command = path.substr(path.find(' ') + 1);
+    std::map<const CLI::Option*, std::string> given;  // each option taking a value, as first typed
     for (; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--") break;
         if (word.size() < 2 || word[0] != '-') continue;
-        const std::string name = word.substr(0, word.find('='));
+        const std::size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
         // -o FILE, -oFILE and --output=FILE all name -o.
         const std::string named = word[1] != '-' ? name.substr(0, 2) : name;
         const CLI::Option* option = at->get_option_no_throw(named);
         if (option == nullptr && named != "--help" && named != "-h") {
+            if (KeyOption(name) && at->get_parent() != &app)
+                return path + ": " + name + ": " + command + " takes no key: it converts " + at->get_description() +
+                       " (morvik " + (at->get_name() == "encode" ? "encrypt" : "decrypt") + " --form " +
+                       at->get_parent()->get_name() + " uses a key)";
             const std::string guess = Closest(name, names);
-            return path + ": unknown option '" + Printable(name) + "'" +
+            return path + ": unknown option " + Quoted(name) +
                    (guess.empty() ? "" : "; did you mean '" + guess + "'?") + " (see " + path + " --help)";
         }
         // The value of an option that takes one is not an option, whatever it
         // looks like. (A flag's type size is 1 too; it expects no items.)
-        if (option != nullptr && option->get_items_expected_min() > 0 && word.find('=') == std::string::npos &&
-            (word[1] == '-' || word.size() == 2))
-            ++i;
+        if (option == nullptr || option->get_items_expected_min() == 0) continue;
+        const bool attached = equals != std::string::npos || (word[1] != '-' && word.size() > 2);
+        if (word[1] == '-' && equals == word.size() - 1)
+            return path + ": " + word + ": the value is empty (" + name + " takes one; see " + path + " --help)";
+        // An empty name would be standard output or standard input.
+        if (!attached && i + 1 < argc && argv[i + 1][0] == '\0' && (named == "-o" || named == "--output" || named == "--key-file"))
+            return path + ": " + named + " '': the file name is empty" +
+                   (named == "--key-file" ? "" : " (leave out " + named + " to write to standard output)");
+        if (const auto first = given.find(option); first != given.end())
+            return path + ": " + named + " given twice" + (first->second == named ? "" : " (as " + first->second + " before)") +
+                   "; give it once";
+        given.emplace(option, named);
+        if (!attached) ++i;
     }
     return std::nullopt;
 }
@@ -514,7 +560,8 @@ int Main(int argc, char** argv) {
             at = at->get_subcommands().front();
             command += " " + at->get_name();
         }
-        std::cerr << command << ": " << e.what() << " (see " << command << " --help)\n";
+        // CLI11 quotes what was typed as it was typed.
+        std::cerr << command << ": " << Printable(e.what()) << " (see " << command << " --help)\n";
         return static_cast<int>(Exit::Usage);
     }
 
@@ -542,16 +589,18 @@ int Main(int argc, char** argv) {
             }
         }
     } catch (const Failure& f) {
-        std::cerr << prefix << f.what() << '\n';
+        // Names are quoted printable where the message is made; this keeps
+        // whatever else reached a message from driving the terminal.
+        std::cerr << prefix << Printable(f.what()) << '\n';
         return static_cast<int>(f.status());
     } catch (const Error& e) {
-        std::cerr << prefix << e.what() << '\n';
+        std::cerr << prefix << Printable(e.what()) << '\n';
         return e.code();
     } catch (const std::bad_alloc&) {
         std::cerr << prefix << "out of memory\n";
         return static_cast<int>(Exit::Internal);
     } catch (const std::exception& e) {
-        std::cerr << prefix << e.what() << '\n';
+        std::cerr << prefix << Printable(e.what()) << '\n';
         return static_cast<int>(Exit::Internal);
     }
     return static_cast<int>(Exit::Ok);

@@ -33,6 +33,9 @@ public:
     virtual std::optional<std::uint64_t> Size() const = 0;
     // Exactly `n` bytes at `offset`, leaving the reading position alone.
     virtual bool ReadAt(std::uint64_t offset, char* into, std::size_t n) = 0;
+    // Whether this is the very file, pipe or terminal that standard input
+    // reads (by whatever name it was opened: -, /dev/stdin, /proc/self/fd/0).
+    virtual bool SameAsStandardInput() const = 0;
 };
 // Throws Failure(Exit::Io) naming `name` and the reason.
 std::unique_ptr<Source> OpenSource(const std::string& path, const std::string& name);

@@ -262,8 +262,8 @@ char Delimiter(const std::string& text) {
     if (text == "tab" || text == "\\t") return '\t';
     if (text.size() != 1 || static_cast<unsigned char>(text[0]) >= 0x80 || text[0] == '"' || text[0] == '\r' ||
         text[0] == '\n')
-        throw Failure(Exit::Usage, "--delimiter '" + text +
-                                       "': give one ASCII character other than a quote or a line break, or 'tab'");
+        throw Failure(Exit::Usage, "--delimiter " + Quoted(text) +
+                                       ": give one ASCII character other than a quote or a line break, or 'tab'");
     return text[0];
 }
 
@@ -285,9 +285,12 @@ void CheckRecordOptions(const RecordOptions& options, bool raw_form) {
         const auto number = ColumnNumber(*options.csv);
         if (number == std::size_t{0}) throw Failure(Exit::Usage, "--csv 0: columns are counted from 1");
         if (options.csv->empty()) throw Failure(Exit::Usage, "--csv: give a column's number or name");
+        const bool digits = options.csv->find_first_not_of("0123456789") == std::string::npos;
+        if (!number && digits && !options.header)
+            throw Failure(Exit::Usage, "--csv " + *options.csv + ": the column number is out of range (1 to 999999999)");
         if (!number && !options.header)
-            throw Failure(Exit::Usage, "--csv '" + *options.csv +
-                                           "': a column is chosen by name only with --header; give its number");
+            throw Failure(Exit::Usage, "--csv " + Quoted(*options.csv) +
+                                           ": a column is chosen by name only with --header; give its number");
         Delimiter(options.delimiter);
     }
 }
@@ -524,9 +527,9 @@ private:
                 named_ = false;
                 return;
             }
-            names += (i ? ", '" : "'") + value + "'";
+            names += (i ? ", " : "") + Quoted(value);
         }
-        throw Failure(Exit::Usage, "--csv '" + name_ + "': the header row has no column of that name (it has " +
+        throw Failure(Exit::Usage, "--csv " + Quoted(name_) + ": the header row has no column of that name (it has " +
                                        (names.empty() ? std::string("none") : names) + ")");
     }
 

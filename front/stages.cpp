@@ -1,6 +1,7 @@
 #include <morvik/front/stages.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include <morvik/code_page.h>
@@ -76,6 +77,31 @@ void FromUtf8Stage::Convert(std::string_view text) {
     line_ += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
     offset_ += text.size();
     next_.Write(out_);
+}
+
+void HexReadStage::Write(std::string_view text) {
+    if (!inside_) {
+        std::size_t from = 0;
+        if (!line_break_) {
+            const auto* lf = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
+            const auto* cr = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+            const char* first = lf && cr ? std::min(lf, cr) : lf ? lf : cr;
+            if (first) {
+                from = static_cast<std::size_t>(first - text.data());
+                line_break_ = offset_ + from;
+            }
+        }
+        inside_ = line_break_ && text.find_first_not_of("\r\n", from) != std::string_view::npos;
+    }
+    offset_ += text.size();
+    StreamStage::Write(text);
+}
+
+std::optional<std::string> HexReadStage::LineBreakWarning() const {
+    if (!inside_) return std::nullopt;
+    return "the hex text holds a line break at byte offset " + Decimal(static_cast<long long>(*line_break_)) +
+           ", which is read as part of a pair: the bytes after it are not the ones written (keep hex on one "
+           "line; tr -d '\\r\\n' removes line breaks)";
 }
 
 }  // namespace morvik::front

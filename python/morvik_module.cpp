@@ -257,7 +257,13 @@ std::string Path(py::handle p) {
     py::bytes encoded = py::module_::import("os").attr("fsencode")(p);
     std::string path(encoded);
     if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in the path " + std::string(py::repr(p)));
-    return path;
+    // The layer reads "" and "-" as standard output (the tool's convention);
+    // here a path is always a file, as open() has it.
+    if (path.empty()) {
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_FileNotFoundError, p.ptr());
+        throw py::error_already_set();
+    }
+    return path == "-" ? "./-" : path;
 }
 
 // A file read a piece at a time, its buffer wiped at the end (a plaintext,
@@ -286,7 +292,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* what) {
         const int error = errno;
-        throw Failure(Exit::Io, std::string(what) + " '" + path_ + "': " + std::strerror(error), error);
+        throw Failure(Exit::Io, std::string(what) + " " + morvik::front::Quoted(path_) + ": " + std::strerror(error), error);
     }
 
     std::string       path_;
@@ -298,7 +304,7 @@ private:
 // The front layer's target as the end of a chain, counting what it writes.
 class Output final : public morvik::front::Sink {
 public:
-    explicit Output(const std::string& path) : name_("'" + path + "'"), target_(morvik::front::OpenTarget(path, name_)) {}
+    explicit Output(const std::string& path) : name_(morvik::front::Quoted(path)), target_(morvik::front::OpenTarget(path, name_)) {}
     void Write(std::string_view bytes) override {
         if (!target_->Write(bytes))
             throw Failure(Exit::Io, "cannot write " + name_ + ": " + morvik::front::TargetError(),
@@ -318,7 +324,8 @@ private:
 // give back, is refused (and no file written) unless `allow_zeros`.
 constexpr const char* kAllowZeros = "allow_trailing_zeros=True encrypts it anyway";
 
-std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool allow_zeros) {
+std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool allow_zeros,
+                          std::string&) {
     Output out(dst);
     Reader in(src);
     morvik::front::Chain chain(out);
@@ -328,8 +335,10 @@ std::uint64_t EncryptFile(const RC2& rc2, const std::string& src, const std::str
 }
 
 // As the tool: one final line break of a text form is dropped unless
-// `exact_input` keeps it, and a failure that it likely caused says so.
-std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool exact_input) {
+// `exact_input` keeps it, and a failure that it likely caused says so; hex
+// with line breaks inside gets the tool's `warning`.
+std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::string& dst, Form form, bool exact_input,
+                          std::string& warning) {
     Output out(dst);
     Reader in(src);
     morvik::front::Chain chain(out);
@@ -339,6 +348,8 @@ std::uint64_t DecryptFile(const RC2& rc2, const std::string& src, const std::str
     } catch (const Failure& f) {
         morvik::front::RethrowDecryptFailure(f, form, dropping ? dropping->PassedLineBreakLast() : in.EndsWithLineBreak());
     }
+    if (const auto* hex = chain.Find<morvik::front::HexReadStage>())
+        warning = hex->LineBreakWarning().value_or("");
     return out.written();
 }
 
@@ -346,13 +357,19 @@ template <class F>
 std::uint64_t FileCall(PyRC2& self, py::handle src, py::handle dst, const std::string& form, bool flag, F f) {
     const Form chosen = FormOf(form);
     const std::string in = Path(src), out = Path(dst);
+    std::string warning;
     try {
-        return self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, flag); });
+        const std::uint64_t written =
+            self.Run(kReleaseFrom, [&](RC2& rc2) { return f(rc2, in, out, chosen, flag, warning); });
+        if (!warning.empty() &&
+            PyErr_WarnEx(PyExc_UserWarning, (morvik::front::Quoted(in) + ": " + warning).c_str(), 1) != 0)
+            throw py::error_already_set();
+        return written;
     } catch (const Failure& e) {
         // The stages name the input; the message names the file too. A file
         // that cannot be opened, read or written names itself.
         if (e.status() == Exit::Io) Raise(e);
-        Raise(Failure(e.status(), "'" + in + "': " + e.what(), e.position()));
+        Raise(Failure(e.status(), morvik::front::Quoted(in) + ": " + e.what(), e.position()));
     }
 }
 

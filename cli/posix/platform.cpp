@@ -33,6 +33,12 @@ public:
     bool ReadAt(std::uint64_t offset, char* into, std::size_t n) override {
         return ::pread(fd_, into, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
     }
+    bool SameAsStandardInput() const override {
+        if (fd_ == 0) return true;
+        struct stat mine {}, standard {};
+        return !StandardDescriptorClosed(0) && ::fstat(fd_, &mine) == 0 && ::fstat(0, &standard) == 0 &&
+               mine.st_dev == standard.st_dev && mine.st_ino == standard.st_ino;
+    }
 
     int                          fd_;
     bool                         owned_;

@@ -278,6 +278,67 @@ const Row kRows[] = {
      "morvik encrypt: --key-prompt: no terminal to read the key from", ""},
     {"C14_KeyPromptIsOneKeySource", "", "$M encrypt --key-prompt --key k --text abc", 2, "excludes", ""},
 
+    // 15. An option's value as typed: never empty, never the next word.
+    {"C15_EmptyOutputValueKeepsTheInput", "", "echo keep > in.txt; $M encrypt --output= in.txt", 2,
+     "morvik encrypt: --output=: the value is empty", "test \"$(cat in.txt)\" = keep && test \"$(ls -A)\" = in.txt"},
+    {"C15_EveryEmptyValueIsRefused", "",
+     "echo keep > in.txt; for c in 'encrypt --key=' 'encrypt --key-hex=' 'encrypt --key-file=' 'encrypt --text=' "
+     "'encrypt --bits=' 'encrypt --form=' 'encrypt --kernel=' 'encrypt --csv=' 'decrypt --csv 1 --delimiter=' "
+     "'decrypt --lines --on-error=' 'hex decode --output=' 'asc encode --text='; do "
+     "$M $c in.txt 2>err; s=$?; test $s = 2 && grep -q -- \"${c##* }: the value is empty\" err || "
+     "{ echo \"$c: status $s: $(cat err)\" >&2; exit 1; }; done",
+     0, "", "test \"$(cat in.txt)\" = keep && test ! -s \"$OUT\""},
+    {"C15_EmptyOutputNameIsRefused", "", "echo keep > in.txt; $M encrypt in.txt -o ''", 2,
+     "morvik encrypt: -o '': the file name is empty", "test ! -s \"$OUT\""},
+    {"C15_EmptyLongOutputNameIsRefused", "", "$M hex encode --text a --output ''", 2, "--output '': the file name is empty",
+     "test ! -s \"$OUT\""},
+    {"C15_EmptyKeyFileNameIsRefused", "", "echo keep > in.txt; echo k | $M encrypt --key-file '' in.txt", 2,
+     "--key-file '': the file name is empty", "test ! -s \"$OUT\""},
+    {"C15_OptionGivenTwiceIsNamed", "", "$M encrypt --key a --key b --text a", 2,
+     "morvik encrypt: --key given twice; give it once", ""},
+    {"C15_OutputGivenTwiceByBothNames", "", "$M encrypt -o a --output b --text a", 2,
+     "--output given twice (as -o before); give it once", "test -z \"$(ls -A)\""},
+
+    // 16. Standard input holds the key or the input, whatever its name.
+    {"C16_KeyFileDevStdinIsRefused", "", "echo k | $M encrypt --key-file /dev/stdin", 2,
+     "morvik encrypt: --key-file '/dev/stdin': standard input cannot hold both the key and the input", "test ! -s \"$OUT\""},
+    {"C16_EveryNameOfStandardInputIsRefused", "",
+     "printf k > kf; for f in /dev/fd/0 /proc/self/fd/0 kf; do $M encrypt --key-file $f < kf 2>err; s=$?; "
+     "test $s = 2 && grep -q 'standard input cannot hold both' err || { echo \"$f: $s $(cat err)\" >&2; exit 1; }; done",
+     0, "", "test ! -s \"$OUT\""},
+    {"C16_KeyFromStandardInputWithAnInputFile", "",
+     "printf abc > p; printf k | $M encrypt --key-file /dev/stdin p > a && $M encrypt --key k p > b && cmp a b", 0, "", ""},
+
+    // 17. Hex folded into lines: the object's reading, and a warning.
+    {"C17_FoldedHexWarns", "",
+     "$M encrypt --form hex --text \"$(head -c 60 /dev/zero | tr '\\0' a)\" | fold -w 8 | $M decrypt --form hex", 0,
+     "morvik: warning: the hex text holds a line break at byte offset 8, which is read as part of a pair",
+     "test $(wc -c < \"$OUT\") -gt 0"},
+    {"C17_FoldedHexDecodeWarns", "", "printf '6162\\r\\n6364' | $M hex decode", 0,
+     "warning: the hex text holds a line break at byte offset 4", "printf 'ab\\0cd' | cmp - \"$OUT\""},
+    {"C17_FinalLineBreakOfHexIsNoWarning", "", "printf '6162\\n\\n' | $M hex decode --exact-input", 0, "", ""},
+
+    // 18. Names in messages cannot drive the terminal.
+    {"C18_OutputNameIsEscaped", "", "$M hex encode --text a -o \"$(printf 'x/\\033[2J\\302\\233\\342\\200\\256\\377')\"", 4,
+     "morvik hex encode: cannot write 'x/\\x1B[2J\\xC2\\x9B\\xE2\\x80\\xAE\\xFF': the folder 'x' does not exist", ""},
+    {"C18_InputNameIsEscaped", "", "$M hex encode \"$(printf 'in\\n\\033]0;t\\007')\"", 4,
+     "cannot open 'in\\x0A\\x1B]0;t\\x07': No such file or directory", ""},
+    {"C18_KeyFileNameIsEscaped", "", "$M encrypt --key-file \"$(printf 'k\\033[31m')\" --text a", 4,
+     "cannot open 'k\\x1B[31m'", ""},
+    {"C18_HeaderNamesAreEscaped", "", "printf 'a\\033[31m,b\\n1,2\\n' | $M encrypt --csv zz --header", 2,
+     "(it has 'a\\x1B[31m', 'b')", ""},
+    {"C18_TypedValuesAreEscaped", "", "$M encrypt --form \"$(printf '\\033[2J')\" --text a", 2, "\\x1B[2J", ""},
+    {"C18_PrintableUtf8StaysAsItIs", "", "$M hex encode --text a -o 'Gr\303\274\303\237e/x'", 4,
+     "cannot write 'Gr\303\274\303\237e/x': the folder 'Gr\303\274\303\237e' does not exist", ""},
+
+    // 19. Messages that name the cause.
+    {"C19_HugeColumnNumberIsOutOfRange", "", "$M encrypt --csv 99999999999999999999 --text a", 2,
+     "morvik encrypt: --csv 99999999999999999999: the column number is out of range", ""},
+    {"C19_CodecTakesNoKey", "", "$M asc encode --key x --text a", 2,
+     "morvik asc encode: --key: asc encode takes no key: it converts bytes to armoured text", ""},
+    {"C19_DanglingLinkNamesTheMissingFolder", "", "ln -s nodir/x out; $M hex encode --text a -o out", 4,
+     "morvik hex encode: cannot write 'out': the folder 'nodir' does not exist", "test -L out && test ! -e nodir"},
+
     // Blank ciphertexts: only raw spaces are blank; in the text forms spaces
     // are text that decodes to bytes.
     {"BlankRawSpacesGiveNothing", "", "printf '    ' | $M decrypt --form raw", 0, "", "test ! -s \"$OUT\""},

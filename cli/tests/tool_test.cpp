@@ -482,7 +482,7 @@ TEST_F(Tool, EveryErrorHasItsStatusAndOneLine) {
         {{"encrypt", "--key-file", Path("none").string()}, "a", 4, "cannot open '" + Path("none").string() + "': " + no_such_file},
         {{"encrypt", "--key", "k", Path("none").string()}, "", 4, "morvik encrypt: cannot open '" + Path("none").string()},
         {{"hex", "encode", dir_.string()}, "", 4, "morvik hex encode: cannot read '" + dir_.string() + "': Is a directory"},
-        {{"encrypt", "--key", "k", "-o", Path("no/such/dir").string()}, "a", 4, "cannot create a temporary file beside"},
+        {{"encrypt", "--key", "k", "-o", Path("no/such/dir").string()}, "a", 4, "no' does not exist"},
         {{"decrypt", k[0], k[1], "--form", "raw"}, std::string(12, 'x'), 5,
          "morvik decrypt: the ciphertext is 12 bytes long, not a multiple of 8: the block at byte offset 8 has only 4 bytes"},
         {{"decrypt", k[0], k[1], "--form", "raw", Path("odd").string()}, "", 5,

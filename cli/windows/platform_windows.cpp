@@ -97,6 +97,14 @@ public:
         SetFilePointerEx(h_, here, nullptr, FILE_BEGIN);
         return ok;
     }
+    bool SameAsStandardInput() const override {
+        if (!owned_) return true;
+        BY_HANDLE_FILE_INFORMATION mine{}, standard{};
+        return !StandardClosed(0) && GetFileInformationByHandle(h_, &mine) &&
+               GetFileInformationByHandle(Standard(0), &standard) &&
+               mine.dwVolumeSerialNumber == standard.dwVolumeSerialNumber &&
+               mine.nFileIndexHigh == standard.nFileIndexHigh && mine.nFileIndexLow == standard.nFileIndexLow;
+    }
 
 private:
     HANDLE                       h_;

@@ -15,12 +15,11 @@
 #include <tuple>
 
 #include <morvik/front/failure.h>
+#include <morvik/front/keys.h>
 #include <morvik/front/target.h>
 
 namespace morvik::front {
 namespace {
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 Failure IoFailure(const std::string& what, int error) { return Failure(Exit::Io, what + ": " + std::strerror(error), error); }
 Failure IoFailure(const std::string& what) { return IoFailure(what, errno); }
@@ -267,9 +266,30 @@ Destination Resolve(const std::string& path) {
 
 // ---- Replacing a file -------------------------------------------------------
 
+namespace {
+
+// The first folder on the way to `dir` that does not exist: "a/b" of
+// "a/b/c/"; "" if there is none.
+std::string MissingFolder(const std::string& dir) {
+    for (std::size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+        const std::string folder = dir.substr(0, end);
+        struct stat st {};
+        if (!folder.empty() && ::stat(folder.c_str(), &st) != 0 && errno == ENOENT) return folder;
+        if (end == std::string::npos) return {};
+    }
+}
+
+}  // namespace
+
 Replacement::Replacement(const Destination& to, const std::string& name) : base_(to.base), name_(name) {
     const std::string beside = "cannot create a temporary file beside " + name;
     dir_ = ::open(to.dir.empty() ? "." : to.dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir_ < 0 && errno == ENOENT) {
+        // Through a link the folder is not the one the name shows.
+        const std::string missing = MissingFolder(to.dir);
+        if (!missing.empty())
+            throw Failure(Exit::Io, "cannot write " + name + ": the folder " + Quoted(missing) + " does not exist", ENOENT);
+    }
     if (dir_ < 0) throw IoFailure(beside);
     // The temporary name is at most as long as the longest name the file
     // system takes: a long target name is shortened in it.

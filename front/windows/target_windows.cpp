@@ -11,6 +11,7 @@
 
 #include <morvik/front/explain.h>
 #include <morvik/front/failure.h>
+#include <morvik/front/keys.h>
 #include <morvik/front/target.h>
 #include <morvik/front/windows.h>
 
@@ -137,6 +138,19 @@ std::wstring RandomSuffix() {
 // A regular file, new or existing: the bytes go to a temporary file beside
 // it, which takes its place on Commit. ReplaceFileW keeps the old file's
 // attributes and security, as the POSIX side keeps owner and mode.
+// The first folder on the way to `dir` that does not exist: "a\\b" of
+// "a\\b\\c\\"; empty if there is none.
+std::wstring MissingFolder(const std::wstring& dir) {
+    for (std::size_t end = dir.find_first_of(L"\\/", 1);; end = dir.find_first_of(L"\\/", end + 1)) {
+        const std::wstring folder = dir.substr(0, end);
+        if (!folder.empty() && folder.back() != L':' && GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return folder;
+        }
+        if (end == std::wstring::npos) return {};
+    }
+}
+
 class Replacement final : public Target {
 public:
     Replacement(std::wstring target, bool exists, const std::string& name) : target_(std::move(target)), exists_(exists) {
@@ -153,6 +167,9 @@ public:
             ForgetTemp();
             if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 100) {
                 temp_.clear();
+                if (const std::wstring missing = MissingFolder(dir); error == ERROR_PATH_NOT_FOUND && !missing.empty())
+                    throw Failure(Exit::Io, "cannot write " + name + ": the folder " + Quoted(Narrow(missing)) +
+                                                " does not exist", static_cast<int>(error));
                 throw IoFailure("cannot create a temporary file beside " + name, error);
             }
         }

@@ -194,6 +194,25 @@ def test_paths_with_a_nul_are_refused(tmp_path, helper, which, kind):
     assert (tmp_path / "out").read_bytes() == HELPERS[helper][1]
 
 
+# --- "" and "-" are paths as open() reads them, never standard output or input
+
+@pytest.mark.parametrize("helper", HELPERS)
+@pytest.mark.parametrize("which", ["src", "dst"])
+def test_empty_and_dash_are_file_names(tmp_path, monkeypatch, capfd, helper, which):
+    r = plain_and_cipher(tmp_path)
+    monkeypatch.chdir(tmp_path)
+    src, dst = HELPERS[helper][0], "out"
+    with pytest.raises(FileNotFoundError):
+        getattr(r, helper)("" if which == "src" else src, "" if which == "dst" else dst)
+    if which == "src":
+        os.replace(src, "-")
+        getattr(r, helper)("-", dst)
+    else:
+        getattr(r, helper)(src, "-")
+    assert (tmp_path / ("out" if which == "src" else "-")).read_bytes() == HELPERS[helper][1]
+    assert capfd.readouterr().out == ""
+
+
 # --- a str with a lone surrogate: error 6 at its place, through every str-taking call
 
 def set_key_hex(text):

@@ -5,6 +5,7 @@ import os
 import random
 import threading
 import time
+import warnings
 
 import pytest
 
@@ -285,6 +286,34 @@ def test_file_blank_and_bad_lengths(tmp_path):
         assert sorted(p.name for p in tmp_path.iterdir()) == ["c"], "a failed run left a file"
     with pytest.raises(OSError):
         r.encrypt_file(tmp_path / "missing", tmp_path / "p")
+
+
+# Hex folded into lines is read as the object reads it (a line break is part
+# of a pair), with the tool's warning; a final line break alone is no warning.
+@pytest.mark.parametrize("fold, offset", [(8, 8), (4, 4), (None, None)])
+def test_file_hex_with_line_breaks_warns(tmp_path, fold, offset):
+    r = new(b"folded", 0)
+    hexed = r.encrypt(b"a" * 60).hex().upper()
+    text = "\n".join(hexed[i:i + fold] for i in range(0, len(hexed), fold)) if fold else hexed + "\n"
+    (tmp_path / "c").write_text(text)
+    if offset is None:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            r.decrypt_file(tmp_path / "c", tmp_path / "p", "hex")
+        assert (tmp_path / "p").read_bytes() == b"a" * 60
+        return
+    with pytest.warns(UserWarning, match=f"line break at byte offset {offset}, which is read as part of a pair"):
+        r.decrypt_file(tmp_path / "c", tmp_path / "p", "hex")
+
+
+# A name goes into a message with its control bytes shown, never sent raw to
+# whatever prints the message.
+@pytest.mark.parametrize("name, shown", [("in\x1b[2J", "in\\x1B[2J"), ("a\nb", "a\\x0Ab"), ("n\u202eexe", "n\\xE2\\x80\\xAEexe")])
+def test_file_names_in_messages_are_escaped(tmp_path, name, shown):
+    r = new(b"names", 0)
+    with pytest.raises(OSError) as e:
+        r.encrypt_file(tmp_path / name, tmp_path / "out")
+    assert shown in str(e.value) and name not in str(e.value)
 
 
 # The internal pieces: the file helpers read 1 MiB at a time, the core's

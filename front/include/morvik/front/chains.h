@@ -35,6 +35,13 @@ public:
         return added;
     }
     Sink& Head() { return *head_; }
+    // The chain's stage of type Stage, if it has one.
+    template <typename Stage>
+    const Stage* Find() const {
+        for (const auto& stage : stages_)
+            if (const auto* found = dynamic_cast<const Stage*>(stage.get())) return found;
+        return nullptr;
+    }
 
 private:
     std::vector<std::unique_ptr<Sink>> stages_;

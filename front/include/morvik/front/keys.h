@@ -39,8 +39,14 @@ std::string BytesToUtf8(std::string_view bytes);
 // "1 byte", "2 bytes", "0 bytes".
 std::string Count(std::uint64_t n, const char* singular);
 
-// The text with control characters shown as \xNN, so that a message stays on
-// one line.
+// The text as a message may show it: valid UTF-8 that prints stays as it is;
+// control characters (C0, DEL, C1), the invisible ones that reorder or hide
+// text (bidirectional overrides, zero-width characters) and bytes that are not
+// UTF-8 are shown as \xNN, a byte each, so that a name or a typed word can
+// neither drive the terminal nor break or disguise the message's line.
 std::string Printable(std::string_view text);
+// A name quoted in a message, Printable: 'in\x1B[2J.txt'. Every front quotes
+// file names, column names and typed words with it.
+std::string Quoted(std::string_view name);
 
 }  // namespace morvik::front

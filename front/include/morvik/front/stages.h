@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,7 +52,7 @@ public:
 template <class Stream>
 class StreamStage : public Sink {
 public:
-    void Write(std::string_view bytes) final {
+    void Write(std::string_view bytes) override {
         try {
             stream_.Update(bytes, chunk_);
         } catch (const Error& e) {
@@ -120,9 +121,21 @@ public:
     explicit HexWriteStage(Sink& next) : StreamStage(next, "hex text") {}
 };
 
+// The object reads a line break in hex as part of a pair, so hex folded into
+// lines reads to other bytes without an error. The reading stays the
+// object's; the stage notes the first line break that more text follows
+// (a final one is only the end of the text), for the front to warn about.
 class HexReadStage final : public StreamStage<hex::ReadStream> {
 public:
     explicit HexReadStage(Sink& next) : StreamStage(next, "hex text") {}
+    void Write(std::string_view text) final;
+    // The warning to give, if the text held such a line break.
+    std::optional<std::string> LineBreakWarning() const;
+
+private:
+    std::uint64_t                offset_ = 0;  // of the next byte written
+    std::optional<std::uint64_t> line_break_;  // the first line break seen
+    bool                         inside_ = false;  // and text came after it
 };
 
 class AscEncodeStage final : public StreamStage<AscEncodeStream> {
