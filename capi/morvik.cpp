@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -96,9 +96,11 @@ T& Need(T* p) {
 std::size_t MostBytes() noexcept { return std::min<std::size_t>(std::string().max_size(), PTRDIFF_MAX); }
 
 [[noreturn]] void TooLong(const char* what, std::size_t n) {
+    // snprintf, not std::to_chars: the latter's digit table would become a
+    // symbol of the shared library.
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    std::string why = what + std::string(" of ") + std::string(digits, end) + " bytes, more than a buffer can hold";
+    std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+    std::string why = what + std::string(" of ") + digits + " bytes, more than a buffer can hold";
     if (n > PTRDIFF_MAX) why += " (the length " + Decimal(static_cast<std::ptrdiff_t>(n)) + " as a signed number?)";
     throw Status{MORVIK_E_LENGTH, why};
 }
