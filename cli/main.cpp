@@ -299,7 +299,8 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zer
     // One record is one message, whose zero filling is the stored value's
     // own padding: decryption removes exactly it.
     if (records.Active())
-        return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8});
+        return Records(rc2, io, records,
+                       {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8, .allow_zeros = allow_zeros});
     Output out(io.output);
     if (form == Form::Raw && out.Terminal())
         throw Failure(Exit::Usage, "raw ciphertext is binary and would garble the terminal: write it to a file "
