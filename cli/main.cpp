@@ -51,7 +51,7 @@ Exit status:
      UTF-8 (the object's error 6)
   7  data would be lost: a plaintext that ends in zero bytes, which decryption
      would remove (see encrypt --help); with --lines, a plaintext that holds
-     a line break
+     a line break; a record whose ciphertext would be over 64 MiB
 Errors are reported on one line of standard error. With -o FILE nothing is
 written unless the run succeeds. On standard output (or a pipe or device
 given to -o) the first MiB of output is held back until the input ends, so
