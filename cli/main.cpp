@@ -52,7 +52,7 @@ Exit status:
      UTF-8 (the object's error 6)
   7  data would be lost: a plaintext that ends in zero bytes, which decryption
      would remove (see encrypt --help); with --lines, a plaintext that holds
-     a line break
+     a line break; a record whose ciphertext would be over 64 MiB
 Errors are reported on one line of standard error. With -o FILE nothing is
 written unless the run succeeds. On standard output (or a pipe or device
 given to -o) the first MiB of output is held back until the input ends, so
@@ -317,7 +317,8 @@ void Encrypt(const IoOptions& io, const KeyOptions& k, Form form, bool allow_zer
     // One record is one message, whose zero filling is the stored value's
     // own padding: decryption removes exactly it.
     if (records.Active())
-        return Records(rc2, io, records, {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8});
+        return Records(rc2, io, records,
+                       {.encrypting = true, .hex = form == Form::Hex, .utf8 = utf8, .allow_zeros = allow_zeros});
     Output out(io.output);
     if (form == Form::Raw && out.Terminal())
         throw Failure(Exit::Usage, "raw ciphertext is binary and would garble the terminal: write it to a file "

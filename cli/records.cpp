@@ -29,7 +29,11 @@ Records (--lines, --csv):
   --on-error keep its field or line is written unchanged, with --on-error
   empty (or --keep-going) it is written empty; either way it is reported on
   standard error, and the run ends with the first bad record's status and a
-  count. A record may be up to 64 MiB long.
+  count. A record may be up to 64 MiB long, and so may what encryption makes
+  of it (its ciphertext, or its row): encryption refuses with status 7 what
+  decryption would not give back, this and a plaintext that ends in zero
+  bytes (unless --allow-trailing-zeros) or a line that holds a CR. A row of
+  one empty field is written "".
 
   morvik decrypt --key-file key.bin --lines tokens.txt -o tokens.plain
   morvik decrypt --key-file key.bin --csv email --header users.csv -o users.plain.csv)";

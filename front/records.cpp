@@ -4,9 +4,11 @@
 #include <cstring>
 #include <iostream>
 
+#include <morvik/blind_ascii.h>
 #include <morvik/code_page.h>
 #include <morvik/error.h>
 
+#include <morvik/front/chains.h>
 #include <morvik/front/keys.h>
 
 namespace morvik::front {
@@ -297,6 +299,11 @@ void CheckRecordOptions(const RecordOptions& options, bool raw_form) {
 
 // ---- Running ----------------------------------------------------------------------
 
+std::size_t CiphertextTextSize(std::size_t n, bool hex) noexcept {
+    const std::size_t filled = RC2::FilledSize(n);
+    return hex ? 2 * filled : BlindAscii::AscSize(filled);
+}
+
 namespace {
 
 // One record through the object's own member, as a caller of the object would
@@ -312,6 +319,9 @@ public:
             // the object's own would be.
             if (job_.utf8) text_ = SystemCodePage().FromUtf8(record);
             else text_.assign(record);
+            if (!job_.allow_zeros) {
+                if (const auto zeros = ZerosAtEnd(text_); zeros > 0) throw TrailingZeros(zeros, "the plaintext");
+            }
             if (!job_.hex) return rc2_.EncryptAsc(text_);
             rc2_.Encrypt(text_);
             return rc2_.ResultHex();
@@ -335,6 +345,19 @@ public:
     }
 
     bool MayBreakLines() const override { return !job_.encrypting; }
+    bool TakesPlaintexts() const override { return job_.encrypting; }
+
+    std::optional<std::size_t> ResultSize(std::string_view record) const override {
+        if (!job_.encrypting) return std::nullopt;
+        // A code page has one byte for each character: UTF-8 gives as many
+        // bytes as it has characters, one lead byte each (text that is not
+        // UTF-8 fails in Apply whatever this says).
+        const std::size_t bytes =
+            job_.utf8 ? static_cast<std::size_t>(std::count_if(record.begin(), record.end(),
+                                                               [](char c) { return (c & 0xC0) != 0x80; }))
+                      : record.size();
+        return CiphertextTextSize(bytes, job_.hex);
+    }
 
 private:
     RC2&             rc2_;
@@ -376,8 +399,8 @@ private:
 // The output, handed on in pieces of about kChunkSize.
 class RecordEngine::Job {
 public:
-    Job(RecordTransform& transform, Sink& out, Verdicts& verdicts)
-        : transform_(transform), out_(out), verdicts_(verdicts) {
+    Job(RecordTransform& transform, Sink& out, Verdicts& verdicts, std::size_t limit)
+        : transform_(transform), out_(out), verdicts_(verdicts), limit_(limit) {
         buffer_.reserve(2 * kChunkSize);
     }
     virtual ~Job() = default;
@@ -396,10 +419,19 @@ protected:
         out_.Write(buffer_);
         buffer_.clear();
     }
+    // A result the readers would refuse to read again, as too long a record,
+    // is refused as it is made.
+    void Fits(std::size_t size) const {
+        if (size > limit_)
+            throw Failure(Exit::DataLoss, "its result would be " + Decimal(size) + " bytes long, longer than " +
+                                              Size(limit_) + ", the longest record the tool reads: it could not be "
+                                                             "read back");
+    }
 
     RecordTransform& transform_;
     Sink&            out_;
     Verdicts&        verdicts_;
+    std::size_t      limit_;
     std::string      buffer_;
 };
 
@@ -415,6 +447,13 @@ std::string MarkHint(std::string_view record) {
                : "";
 }
 
+// A plaintext of one line holds no line break: decryption per line refuses
+// one, and so encryption refuses what it could not give back.
+std::string LineBreakIn(std::string_view plain, std::size_t brk) {
+    return "the plaintext holds a line break (" + Describe(plain[brk]) + " at byte " + Decimal(brk + 1) +
+           "), so it cannot be one line";
+}
+
 class LineJob final : public RecordEngine::Job, LineSplitter::Handler {
 public:
     using Job::Job;
@@ -428,7 +467,7 @@ public:
     }
 
     void Whole(std::string_view input) override {
-        Record(input, "", 1);
+        Record(input, "", 1, true);
         Flush();
         out_.Finish();
         verdicts_.Done(1, "lines were");
@@ -437,21 +476,28 @@ public:
     void Line(std::string_view text, std::string_view ending) override { Record(text, ending, splitter_.Number()); }
 
 private:
-    void Record(std::string_view text, std::string_view ending, std::uint64_t number) {
+    // `whole`: the record is the whole --text, no line of a file, so it may
+    // hold line breaks.
+    void Record(std::string_view text, std::string_view ending, std::uint64_t number, bool whole = false) {
         const auto hint = [&] { return number == 1 ? MarkHint(text) : std::string(); };
         const auto where = [number] { return "line " + Decimal(number); };
         try {
+            if (transform_.TakesPlaintexts() && !whole) {
+                // Only a bare CR can be here: a LF ends the line.
+                if (const std::size_t brk = text.find_first_of("\r\n"); brk != std::string::npos)
+                    throw Failure(Exit::DataLoss,
+                                  LineBreakIn(text, brk) + ": decrypting its line could not give it back");
+            }
+            if (const auto size = transform_.ResultSize(text)) Fits(*size);
             const std::string result = transform_.Apply(text);
             const std::size_t brk = transform_.MayBreakLines() ? result.find_first_of("\r\n") : std::string::npos;
-            if (brk == std::string::npos) {
-                buffer_ += result;
-            } else {
-                verdicts_.Bad(Exit::DataLoss, where(),
-                              "the plaintext holds a line break (" + Describe(result[brk]) + " at byte " +
-                                  Decimal(brk + 1) +
-                                  "), so it cannot be one line; --csv 1 writes such plaintexts whole, in quotes");
-                if (verdicts_.Keeps()) buffer_ += text;
-            }
+            if (brk != std::string::npos)
+                throw Failure(Exit::DataLoss,
+                              LineBreakIn(result, brk) + "; --csv 1 writes such plaintexts whole, in quotes");
+            buffer_ += result;
+        } catch (const Failure& f) {
+            verdicts_.Bad(f.status(), where(), f.what());
+            if (verdicts_.Keeps()) buffer_ += text;
         } catch (const Error& e) {
             verdicts_.Bad(static_cast<Exit>(e.code()), where(), transform_.Explain(text, e) + hint());
             if (verdicts_.Keeps()) buffer_ += text;
@@ -460,13 +506,14 @@ private:
         Maybe();
     }
 
-    LineSplitter splitter_{*this};
+    LineSplitter splitter_{*this, limit_};
 };
 
 class CsvJob final : public RecordEngine::Job, CsvReader::Handler {
 public:
-    CsvJob(RecordTransform& transform, Sink& out, RecordEngine::Verdicts& verdicts, const RecordOptions& options)
-        : Job(transform, out, verdicts), delimiter_(Delimiter(options.delimiter)), header_(options.header),
+    CsvJob(RecordTransform& transform, Sink& out, RecordEngine::Verdicts& verdicts, const RecordOptions& options,
+           std::size_t limit)
+        : Job(transform, out, verdicts, limit), delimiter_(Delimiter(options.delimiter)), header_(options.header),
           name_(*options.csv) {
         if (const auto number = ColumnNumber(name_)) column_ = *number - 1, named_ = false;
     }
@@ -488,6 +535,7 @@ public:
         }
         if (fields.empty()) {  // a blank line
             buffer_.append(ending);
+            Maybe();
             return;
         }
         ++records_;
@@ -503,15 +551,29 @@ public:
             return;
         }
         const CsvField& field = fields[column_];
+        const std::size_t row_at = buffer_.size();
         buffer_.append(bytes.substr(0, field.begin));
+        const std::size_t field_at = buffer_.size();
         const std::string value = CsvReader::Value(bytes, field);
+        // The row's bytes around the field, which the result joins.
+        const std::size_t around = field.begin + (bytes.size() - field.end);
         try {
+            const auto size = transform_.ResultSize(value);
+            if (size) Fits(around + *size);
             CsvReader::AppendField(transform_.Apply(value), delimiter_, buffer_);
+            if (size) Fits(around + (buffer_.size() - field_at));  // with the quotes it may need
+        } catch (const Failure& f) {
+            buffer_.resize(field_at);
+            verdicts_.Bad(f.status(), where(), f.what());
+            if (verdicts_.Keeps()) buffer_.append(bytes.substr(field.begin, field.end - field.begin));
         } catch (const Error& e) {
             verdicts_.Bad(static_cast<Exit>(e.code()), where(),
                           transform_.Explain(value, e) + (reader_.Number() == 1 ? MarkHint(value) : ""));
             if (verdicts_.Keeps()) buffer_.append(bytes.substr(field.begin, field.end - field.begin));  // as it was, quotes and all
         }
+        // An empty line is no row to most readers (Python's csv reads [],
+        // pandas skips it): a row of one empty field says so in quotes.
+        if (fields.size() == 1 && buffer_.size() == row_at) buffer_ += "\"\"";
         buffer_.append(bytes.substr(field.end)).append(ending);
         Maybe();
     }
@@ -522,13 +584,14 @@ private:
         for (std::size_t i = 0; i < fields.size(); ++i) {
             std::string value = CsvReader::Value(bytes, fields[i]);
             if (i == 0 && value.substr(0, 3) == kByteOrderMark) value.erase(0, 3);
-            if (value == name_) {
-                column_ = i;
-                named_ = false;
-                return;
-            }
+            if (value == name_ && !named_)
+                throw Failure(Exit::Usage, "--csv " + Quoted(name_) + ": the header row has more than one column of that "
+                                           "name (columns " + Decimal(column_ + 1) + " and " + Decimal(i + 1) +
+                                           "); give the column's number");
+            if (value == name_) column_ = i, named_ = false;
             names += (i ? ", " : "") + Quoted(value);
         }
+        if (!named_) return;
         throw Failure(Exit::Usage, "--csv " + Quoted(name_) + ": the header row has no column of that name (it has " +
                                        (names.empty() ? std::string("none") : names) + ")");
     }
@@ -544,10 +607,11 @@ private:
 
 }  // namespace
 
-RecordEngine::RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix)
+RecordEngine::RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix,
+                           std::size_t limit)
     : verdicts_(std::make_unique<Verdicts>(options.Bad(), std::move(prefix))) {
-    if (options.lines) job_ = std::make_unique<LineJob>(transform, out, *verdicts_);
-    else job_ = std::make_unique<CsvJob>(transform, out, *verdicts_, options);
+    if (options.lines) job_ = std::make_unique<LineJob>(transform, out, *verdicts_, limit);
+    else job_ = std::make_unique<CsvJob>(transform, out, *verdicts_, options, limit);
 }
 
 RecordEngine::~RecordEngine() = default;

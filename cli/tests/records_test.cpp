@@ -70,15 +70,19 @@ std::vector<std::string> Tokens(const std::string& line) {
 // Stands in for the cipher; see the table's head.
 class HexTransform final : public RecordTransform {
 public:
-    explicit HexTransform(bool reading) : reading_(reading) {}
+    HexTransform(bool reading, bool plaintexts) : reading_(reading), plaintexts_(plaintexts) {}
     std::string Apply(std::string_view record) override {
         if (!record.empty() && record[0] == '!') throw morvik::Error(morvik::ErrorNumber::InvalidArgument);
         return reading_ ? hex::Read(record) : hex::Write(record);
     }
     bool MayBreakLines() const override { return reading_; }
+    bool TakesPlaintexts() const override { return plaintexts_; }
+    std::optional<std::size_t> ResultSize(std::string_view record) const override {
+        return plaintexts_ ? std::optional<std::size_t>(2 * record.size()) : std::nullopt;
+    }
 
 private:
-    bool reading_;
+    bool reading_, plaintexts_;
 };
 
 struct EngineRun {
@@ -87,13 +91,14 @@ struct EngineRun {
     std::size_t reported = 0;  // lines on standard error
 };
 
-EngineRun Engine(const RecordOptions& options, bool reading, std::string_view input, std::size_t piece) {
-    HexTransform transform(reading);
+EngineRun Engine(const RecordOptions& options, bool reading, std::string_view input, std::size_t piece,
+                 bool plaintexts = false, std::size_t limit = kMaxRecordSize) {
+    HexTransform transform(reading, plaintexts);
     StringSink sink;
     EngineRun run;
     testing::internal::CaptureStderr();
     try {
-        RecordEngine engine(transform, sink, options, "test: ");
+        RecordEngine engine(transform, sink, options, "test: ", limit);
         for (std::size_t at = 0; at < input.size(); at += piece) engine.Feed(input.substr(at, piece));
         engine.Finish();
     } catch (const Failure& f) {
@@ -126,7 +131,7 @@ TEST(RecordTable, EveryCaseInPiecesOfEverySize) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{5},
                                         std::size_t{8}, std::max<std::size_t>(input.size(), 1)}) {
             const std::string what = line + " [pieces of " + std::to_string(piece) + "]";
-            const EngineRun run = Engine(options, reading, input, piece);
+            const EngineRun run = Engine(options, reading, input, piece, t[3].find('P') != std::string::npos);
             if (expected_error.empty()) {
                 EXPECT_EQ(run.error, "") << what;
             } else {
@@ -144,7 +149,63 @@ TEST(RecordTable, EveryCaseInPiecesOfEverySize) {
         }
         ++count;
     }
-    EXPECT_GE(count, 55);
+    EXPECT_GE(count, 68);
+}
+
+// A result is refused when the readers would refuse to read it again, as
+// decryption reads it: the line, or the row with its other fields (and the
+// quotes a result may need), at most the limit.
+TEST(RecordTable, AResultTooLongToReadBackIsRefused) {
+    const struct {
+        bool        lines;
+        std::string input, out, error;  // out "-": the run stops; error "": none
+    } cases[] = {
+        {true, "abcde\nx\n", "6162636465\n78\n", ""},
+        {true, "x\nabcdef\n", "-", "line 2: its result would be 12 bytes long, longer than 10 bytes"},
+        {false, "a,bcd\n", "a,626364\n", ""},
+        {false, "ab,bcde\n", "-", "row 1 (line 1), column 2: its result would be 11 bytes long"},
+        {false, "\"a\"\"\",bcd\n", "-", "row 1 (line 1), column 2: its result would be 12 bytes long"},
+        {false, "\"a\"\"\",b\n", "\"a\"\"\",62\n", ""},
+    };
+    for (const auto& c : cases) {
+        RecordOptions options;
+        options.lines = c.lines;
+        if (!c.lines) options.csv = "2";
+        const EngineRun run = Engine(options, false, c.input, c.input.size(), true, 10);
+        EXPECT_NE(run.error.find(c.error), std::string::npos) << c.input << "\n" << run.error;
+        if (c.error.empty()) {
+            EXPECT_EQ(run.error, "") << c.input;
+        }
+        if (c.out != "-") {
+            EXPECT_EQ(run.out, c.out) << c.input;
+        }
+    }
+    // With a delimiter the result holds, its quotes count: "6162" quoted is 6.
+    RecordOptions options;
+    options.csv = "2";
+    options.delimiter = "6";
+    EXPECT_EQ(Engine(options, false, "kl6ab\n", 7, true, 8).error,
+              "row 1 (line 1), column 2: its result would be 9 bytes long, longer than 8 bytes, the longest record "
+              "the tool reads: it could not be read back");
+    EXPECT_EQ(Engine(options, false, "k6ab\n", 6, true, 8).out, "k6\"6162\"\n");
+}
+
+// The length of every record's ciphertext, known before encrypting it, is
+// what the object's members give.
+TEST(RecordTable, CiphertextTextSizeIsTheMembersOwn) {
+    RC2 rc2;
+    rc2.Key("size");
+    for (std::size_t n = 0; n <= 50; ++n) {
+        std::string plain(n, 'p'), again = plain;
+        EXPECT_EQ(CiphertextTextSize(n, false), rc2.EncryptAsc(plain).size()) << n;
+        rc2.Encrypt(again);
+        EXPECT_EQ(CiphertextTextSize(n, true), rc2.ResultHex().size()) << n;
+    }
+    // The longest plaintext lines whose ciphertext decryption still reads.
+    EXPECT_EQ(CiphertextTextSize(kMaxRecordSize / 2, true), kMaxRecordSize);
+    EXPECT_GT(CiphertextTextSize(kMaxRecordSize / 2 + 1, true), kMaxRecordSize);
+    EXPECT_EQ(CiphertextTextSize(kMaxRecordSize / 4 * 3 - 8, false), kMaxRecordSize - 7);
+    EXPECT_GT(CiphertextTextSize(kMaxRecordSize / 4 * 3 - 7, false), kMaxRecordSize);
 }
 
 // ---- Readers ------------------------------------------------------------------------
@@ -374,7 +435,7 @@ TEST_F(Records, LinesEveryFormAndDirectionAreTheObjectsMembers) {
                     for (std::string* f : {&plain_file, &cipher_file, &back_file}) *f += ending;
                 }
                 const std::string what = form + " " + hex::Write(ending) + " " + last;
-                Result r = Morvik({"encrypt", "--lines", "--form", form}, plain_file);
+                Result r = Morvik({"encrypt", "--lines", "--allow-trailing-zeros", "--form", form}, plain_file);
                 Succeeded(r, what);
                 EXPECT_EQ(r.out, cipher_file) << what;
                 r = Morvik({"decrypt", "--lines", "--form", form}, cipher_file);
@@ -398,7 +459,7 @@ TEST_F(Records, LinesEveryFormAndDirectionAreTheObjectsMembers) {
 TEST_F(Records, CsvEveryFormAndDirectionAreTheObjectsMembers) {
     // Plaintexts that need quoting too: delimiters, quotes and line breaks.
     std::vector<std::string> plains = kPlains;
-    for (const char* p : {"a,b", "semi;colon", "tab\there", "say \"hi\"", "two\nlines", "cr\r\nlf", "\"", ","})
+    for (const char* p : {"a,b", "semi;colon", "tab\there", "say \"hi\"", "two\nlines", "cr\r\nlf", "bare\rcr", "\"", ","})
         plains.push_back(p);
     for (const std::string form : {"asc", "hex"}) {
         for (const char delimiter : {',', ';', '\t'}) {
@@ -417,7 +478,8 @@ TEST_F(Records, CsvEveryFormAndDirectionAreTheObjectsMembers) {
                 }
                 const std::string what = form + " " + hex::Write(d) + " " + hex::Write(ending);
                 const std::string delim_arg = delimiter == '\t' ? "tab" : d;
-                Result r = Morvik({"encrypt", "--form", form, "--csv", "secret", "--header", "--delimiter", delim_arg},
+                Result r = Morvik({"encrypt", "--allow-trailing-zeros", "--form", form, "--csv", "secret", "--header",
+                                   "--delimiter", delim_arg},
                                   plain_csv);
                 Succeeded(r, what);
                 EXPECT_EQ(r.out, cipher_csv) << what;
@@ -535,6 +597,18 @@ TEST_F(Records, EveryRefusalHasItsStatus) {
          "byte offset 8 has only 3 bytes (the record begins with a UTF-8 byte order mark, which counts as part of it)"},
         {{"decrypt", "--csv", "1"}, "\xEF\xBB\xBF" + Encrypted("abc", "asc") + ",x\n", 5,
          "row 1 (line 1), column 1: the ciphertext decoded from the armoured text is 11 bytes long"},
+        // What decryption would not give back is refused as it is encrypted.
+        {{"encrypt", "--lines"}, std::string("abc\0\nx\n", 7), 7,
+         "morvik encrypt: line 1: the plaintext ends in 1 zero byte, which decryption would remove: the ciphertext "
+         "would not give it back whole (--allow-trailing-zeros encrypts it anyway)"},
+        {{"encrypt", "--csv", "v", "--header", "--form", "hex"}, std::string("id,v\n1,\"a\0\0\"\n", 14), 7,
+         "morvik encrypt: row 2 (line 2), column 2: the plaintext ends in 2 zero bytes"},
+        {{"encrypt", "--lines"}, "ok\nmid\rdle\n", 7,
+         "morvik encrypt: line 2: the plaintext holds a line break (byte 0x0D at byte 4), so it cannot be one line: "
+         "decrypting its line could not give it back"},
+        {{"encrypt", "--csv", "a", "--header"}, "a,b,a\n1,2,3\n", 2,
+         "--csv 'a': the header row has more than one column of that name (columns 1 and 3); give the column's "
+         "number"},
     };
     for (const auto& c : cases) {
         std::string what;
@@ -544,6 +618,28 @@ TEST_F(Records, EveryRefusalHasItsStatus) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << what << "\n" << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << what << ": one line\n" << r.err;
     }
+}
+
+// What encryption writes, decryption gives back: records it could not are
+// reported and skipped with --keep-going, and a lone empty field stays a row.
+TEST_F(Records, EncryptedRecordsComeBack) {
+    Result r = Morvik({"encrypt", "--lines", "--keep-going"}, "a\rb\n" + std::string("z\0", 2) + "\nc\n");
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.out, "\n\n" + Encrypted("c", "asc") + "\n");
+    EXPECT_NE(r.err.find("morvik encrypt: line 1: the plaintext holds a line break"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("morvik encrypt: line 2: the plaintext ends in 1 zero byte"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 of 3 records failed (the first: line 1); their lines were written empty"),
+              std::string::npos)
+        << r.err;
+
+    // Python's csv reads an empty line as no row at all, and pandas skips it.
+    const std::string csv = "\"\"\n\"x\"\r\n\"\"";
+    r = Morvik({"encrypt", "--csv", "1"}, csv);
+    Succeeded(r, "empty field");
+    EXPECT_EQ(r.out, "\"\"\n" + Encrypted("x", "asc") + "\r\n\"\"");
+    r = Morvik({"decrypt", "--csv", "1"}, r.out);
+    Succeeded(r, "empty field");
+    EXPECT_EQ(r.out, "\"\"\nx\r\n\"\"");
 }
 
 // Key sources, --bits, --text and --utf8 as in the whole-input commands.
@@ -588,6 +684,20 @@ TEST_F(Records, ARecordOverTheLimitIsAnErrorNamingIt) {
     r = Morvik({"encrypt", "--csv", "1", Path("big").string()});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "morvik encrypt: row 1 (line 1) is longer than 64 MiB, the longest record the tool reads\n");
+
+    // A line whose ciphertext decryption would refuse as too long: hex
+    // doubles the 32 MiB and 8 bytes it is filled to.
+    File("big", "short\n" + std::string(kMaxRecordSize / 2 + 1, 'x') + "\n");
+    const std::string refused = "morvik encrypt: line 2: its result would be 67108880 bytes long, longer than 64 MiB, "
+                                "the longest record the tool reads: it could not be read back";
+    r = Morvik({"encrypt", "--lines", "--form", "hex", Path("big").string(), "-o", Path("out").string()});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err, refused + "\n");
+    EXPECT_EQ(Listing(), std::vector<std::string>{"big"});
+    r = Morvik({"encrypt", "--lines", "--form", "hex", "--keep-going", Path("big").string()});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.out, Encrypted("short", "hex") + "\n\n");
+    EXPECT_EQ(r.err.rfind(refused + "\n", 0), 0u) << r.err;
 }
 
 // Many records in little memory: nothing grows with their number. GNU time
@@ -612,9 +722,12 @@ TEST_F(Records, MemoryDoesNotGrowWithTheRecords) {
     const std::string one = Encrypted("sixteen bytes!!!", "asc") + "\n";
     for (int i = 0; i < 400000; ++i) cipher += one;  // 10 MB
     File("many", cipher);
-    for (const char* mode : {"--lines", "--csv"}) {
-        std::vector<std::string> args = {"decrypt", mode, Path("many").string(), "-o", "/dev/null"};
-        if (std::string(mode) == "--csv") args.insert(args.begin() + 2, "1");
+    File("blank", std::string(20 << 20, '\n'));  // rows that hold nothing to decrypt
+    for (const char* mode : {"--lines", "--csv", "--csv blank"}) {
+        const bool blank = std::string(mode) == "--csv blank";
+        std::vector<std::string> args = {"decrypt", blank ? "--csv" : mode, Path(blank ? "blank" : "many").string(),
+                                         "-o", "/dev/null"};
+        if (std::string(mode) != "--lines") args.insert(args.begin() + 2, "1");
         const Result r = Morvik(args, {}, {}, {"/usr/bin/time", "-f", "%M", "-o", Path(".rss").string()});
         Succeeded(r, mode);
         const long max_rss_kib = std::stol(Slurp(Path(".rss")));

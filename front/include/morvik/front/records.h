@@ -158,20 +158,34 @@ public:
     virtual std::string Explain(std::string_view record, const Error& error) { (void)record; return error.what(); }
     // Whether a result may hold CR or LF, which then cannot be one line.
     virtual bool MayBreakLines() const { return true; }
+    // Whether records are plaintexts that the inverse transform must give
+    // back (encryption's): in line mode one that holds CR or LF is refused,
+    // as the inverse would refuse its result.
+    virtual bool TakesPlaintexts() const { return false; }
+    // The length of Apply's result for `record`, where it is known before
+    // applying it: a result longer than the readers' limit is refused up front.
+    virtual std::optional<std::size_t> ResultSize(std::string_view record) const { (void)record; return std::nullopt; }
 };
+
+// The length of the ciphertext text (hex, else armoured) that encrypting an
+// n-byte plaintext gives.
+std::size_t CiphertextTextSize(std::size_t n, bool hex) noexcept;
 
 // The records of an input pushed in pieces of any size, each through the
 // transform, into `out`: the output is the input with every record (line, or
 // field of the chosen column) replaced by its result. Finish() finishes `out`
 // unless a record stopped the run; with --keep-going it finishes `out` and then
 // throws the first bad record's status with a count. `prefix` starts the
-// lines that --keep-going writes to standard error.
+// lines that --keep-going writes to standard error. `limit` is the longest
+// record read, and the longest result of a transform that knows its
+// results' lengths (ResultSize) written: what is written can be read again.
 class RecordEngine {
 public:
     class Job;
     class Verdicts;
 
-    RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix);
+    RecordEngine(RecordTransform& transform, Sink& out, const RecordOptions& options, std::string prefix,
+                 std::size_t limit = kMaxRecordSize);
     ~RecordEngine();
 
     void Feed(std::string_view piece);
@@ -190,6 +204,7 @@ struct RecordJob {
     bool hex        = false;  // the ciphertext's form: hex, else armoured
     bool utf8       = false;  // each plaintext read (encrypting) or written (decrypting) as UTF-8
     bool one_record = false;  // the input is --text: in line mode one record
+    bool allow_zeros = false; // encrypt a plaintext that ends in zero bytes all the same
     bool progress   = true;
 };
 
