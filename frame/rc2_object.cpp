@@ -320,19 +320,19 @@ struct Member {
 };
 
 const Member kMembers[] = {
-    {.name = L"EffectiveKeyLength", .id = 0x68030005, .get_long = &_RC2::get_EffectiveKeyLength,
+    {.name = L"EffectiveKeyLength", .id = DISPID_RC2_EffectiveKeyLength, .get_long = &_RC2::get_EffectiveKeyLength,
      .put_long = &_RC2::put_EffectiveKeyLength},
-    {.name = L"KeyHex", .id = 0x68030004, .get_text = &_RC2::get_KeyHex, .put_text = &_RC2::put_KeyHex},
-    {.name = L"Key", .id = 0x68030003, .get_text = &_RC2::get_Key, .put_text = &_RC2::put_Key},
-    {.name = L"Encrypt", .id = 0x60030013, .param = L"sText", .method = &_RC2::Encrypt, .fills_argument = true},
-    {.name = L"Decrypt", .id = 0x60030014, .param = L"sText", .method = &_RC2::Decrypt},
-    {.name = L"EncryptHex", .id = 0x60030015, .param = L"sHex", .method = &_RC2::EncryptHex},
-    {.name = L"DecryptHex", .id = 0x60030016, .param = L"sHex", .method = &_RC2::DecryptHex},
-    {.name = L"DecryptAsc", .id = 0x60030017, .param = L"sAsc", .method = &_RC2::DecryptAsc},
-    {.name = L"Result", .id = 0x68030002, .get_text = &_RC2::get_Result},
-    {.name = L"ResultHex", .id = 0x68030001, .get_text = &_RC2::get_ResultHex},
-    {.name = L"ResultAsc", .id = 0x68030000, .get_text = &_RC2::get_ResultAsc},
-    {.name = L"EncryptAsc", .id = 0x6003001C, .param = L"sText", .method = &_RC2::EncryptAsc,
+    {.name = L"KeyHex", .id = DISPID_RC2_KeyHex, .get_text = &_RC2::get_KeyHex, .put_text = &_RC2::put_KeyHex},
+    {.name = L"Key", .id = DISPID_RC2_Key, .get_text = &_RC2::get_Key, .put_text = &_RC2::put_Key},
+    {.name = L"Encrypt", .id = DISPID_RC2_Encrypt, .param = L"sText", .method = &_RC2::Encrypt, .fills_argument = true},
+    {.name = L"Decrypt", .id = DISPID_RC2_Decrypt, .param = L"sText", .method = &_RC2::Decrypt},
+    {.name = L"EncryptHex", .id = DISPID_RC2_EncryptHex, .param = L"sHex", .method = &_RC2::EncryptHex},
+    {.name = L"DecryptHex", .id = DISPID_RC2_DecryptHex, .param = L"sHex", .method = &_RC2::DecryptHex},
+    {.name = L"DecryptAsc", .id = DISPID_RC2_DecryptAsc, .param = L"sAsc", .method = &_RC2::DecryptAsc},
+    {.name = L"Result", .id = DISPID_RC2_Result, .get_text = &_RC2::get_Result},
+    {.name = L"ResultHex", .id = DISPID_RC2_ResultHex, .get_text = &_RC2::get_ResultHex},
+    {.name = L"ResultAsc", .id = DISPID_RC2_ResultAsc, .get_text = &_RC2::get_ResultAsc},
+    {.name = L"EncryptAsc", .id = DISPID_RC2_EncryptAsc, .param = L"sText", .method = &_RC2::EncryptAsc,
      .fills_argument = true},
 };
 

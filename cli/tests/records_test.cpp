@@ -22,6 +22,7 @@
 #include "cli/front.h"
 #include "cli/records.h"
 #include "run_tool.h"
+#include "tests/support/vec.h"
 
 
 namespace {
@@ -34,38 +35,6 @@ using namespace morvik::cli;
 constexpr std::size_t kBuffer = 64 * 1024;  // the tool's read size
 
 // ---- The table -------------------------------------------------------------------
-
-// Bare words, or "quoted" with \n \r \t \\ \" and \xHH.
-std::vector<std::string> Tokens(const std::string& line) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < line.size();) {
-        if (line[i] == ' ' || line[i] == '\t') {
-            ++i;
-            continue;
-        }
-        std::string t;
-        if (line[i] != '"') {
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t') t += line[i++];
-        } else {
-            for (++i; i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] != '\\') {
-                    t += line[i];
-                    continue;
-                }
-                const char e = line[++i];
-                if (e == 'x') {
-                    t += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                } else {
-                    t += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
-                }
-            }
-            ++i;
-        }
-        out.push_back(t);
-    }
-    return out;
-}
 
 // Stands in for the cipher; see the table's head.
 class HexTransform final : public RecordTransform {
@@ -112,11 +81,10 @@ EngineRun Engine(const RecordOptions& options, bool reading, std::string_view in
 }
 
 TEST(RecordTable, EveryCaseInPiecesOfEverySize) {
-    std::ifstream vec(MORVIK_TEST_DATA "/records.vec");
     int count = 0;
-    for (std::string line; std::getline(vec, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        const auto t = Tokens(line);
+    for (const auto& c : morvik::test::ReadVecFile(MORVIK_TEST_DATA "/records.vec")) {
+        const auto& t = c.fields;
+        const std::string line = c.Where();
         ASSERT_TRUE(t.size() == 6 || (t.size() == 8 && t[6] == "error")) << line;
         RecordOptions options;
         options.lines = t[0] == "lines";

@@ -60,13 +60,6 @@ void Spit(const fs::path& path, std::string_view data) {
     std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
-
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -200,11 +193,10 @@ TEST_F(Tool, KeyFileEndingInALineBreakWarns) {
 }
 
 TEST_F(Tool, Rfc2268Vectors) {
-    std::ifstream vec(MORVIK_SHARED_DATA "/rfc2268.vec");
     int count = 0;
-    for (std::string line; std::getline(vec, line);) {
-        const auto w = Words(line);
-        if (w.empty() || w[0][0] == '#') continue;
+    for (const auto& v : morvik::test::ReadVecFile(MORVIK_SHARED_DATA "/rfc2268.vec")) {
+        const auto& w = v.fields;
+        const std::string line = v.Where();
         ASSERT_EQ(w.size(), 4u) << line;
         const std::string key = w[0], bits = w[1], plain = hex::Read(w[2]), cipher_hex = hex::Write(hex::Read(w[3]));
         Result r = Morvik(std::vector<std::string>{"encrypt", "--form", "hex", "--key-hex", key, "--bits", bits} +
@@ -227,11 +219,10 @@ TEST_F(Tool, Rfc2268Vectors) {
 // Whole messages whose ciphertexts came from OpenSSL; the COM server's client
 // runs the same file.
 TEST_F(Tool, MessageVectors) {
-    std::ifstream vec(MORVIK_SHARED_DATA "/messages.vec");
     int count = 0;
-    for (std::string line; std::getline(vec, line);) {
-        const auto w = Words(line);
-        if (w.empty() || w[0][0] == '#') continue;
+    for (const auto& v : morvik::test::ReadVecFile(MORVIK_SHARED_DATA "/messages.vec")) {
+        const auto& w = v.fields;
+        const std::string line = v.Where();
         ASSERT_EQ(w.size(), 5u) << line;
         auto field = [](const std::string& f) { return f == "-" ? std::string() : f; };
         const std::string key = w[0], bits = w[1], plain = hex::Read(field(w[2]));
@@ -255,11 +246,10 @@ TEST_F(Tool, MessageVectors) {
 }
 
 TEST_F(Tool, TextFormVectors) {
-    std::ifstream vec(MORVIK_TEST_DATA "/forms.vec");
     int count = 0;
-    for (std::string line; std::getline(vec, line);) {
-        const auto w = Words(line);
-        if (w.empty() || w[0][0] == '#') continue;
+    for (const auto& v : morvik::test::ReadVecFile(MORVIK_TEST_DATA "/forms.vec")) {
+        const auto& w = v.fields;
+        const std::string line = v.Where();
         ASSERT_EQ(w.size(), 3u) << line;
         const std::string form = w[0].substr(0, 3), text = w[1], bytes = w[2] == "-" ? "" : hex::Read(w[2]);
         Result r = Morvik({form, "decode", "--text", text});

@@ -14,25 +14,18 @@
 
 #include "morvik.h"
 #include "morvik_iids.h"
-#include "com_owners.h"
+#include "com_test.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
-constexpr HRESULT kOverflow        = static_cast<HRESULT>(0x800A0006);
-
-using morvik::test::Bstr;
-using morvik::test::Ptr;
-using morvik::test::Variant;
+using namespace morvik::test;
 
 // Byte string <-> text through the ANSI code page, as the server does.
 std::wstring Chars(const std::string& bytes) {
@@ -45,54 +38,7 @@ std::wstring Chars(const std::string& bytes) {
 
 std::wstring Zeros(std::size_t n) { return std::wstring(n, L'\0'); }
 
-class ComApartment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
-    void TearDown() override { CoUninitialize(); }
-};
 const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
-
-Ptr<_RC2> Create() {
-    Ptr<_RC2> rc2;
-    CLSID clsid{};
-    EXPECT_EQ(CLSIDFromProgID(L"Morvik.RC2", &clsid), S_OK);
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__RC2, rc2.out()), S_OK);
-    return rc2;
-}
-
-using Method = HRESULT (STDMETHODCALLTYPE _RC2::*)(BSTR*, BSTR*);
-using Getter = HRESULT (STDMETHODCALLTYPE _RC2::*)(BSTR*);
-
-std::wstring Get(_RC2* rc2, Getter member) {
-    Bstr out;
-    EXPECT_EQ((rc2->*member)(out.out()), S_OK);
-    return out.text();
-}
-
-std::wstring Call(_RC2* rc2, Method member, const std::wstring& arg) {
-    Bstr in(arg), out;
-    EXPECT_EQ((rc2->*member)(in.inout(), out.out()), S_OK);
-    return out.text();
-}
-
-void SetKey(_RC2* rc2, const std::wstring& key) {
-    Bstr k(key);
-    ASSERT_EQ(rc2->put_Key(k.inout()), S_OK);
-}
-
-void SetBits(_RC2* rc2, LONG bits) { ASSERT_EQ(rc2->put_EffectiveKeyLength(&bits), S_OK); }
-
-// The rich error information that the last failing call left.
-std::pair<std::wstring, std::wstring> LastError() {
-    Ptr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.addr()) != S_OK || !info.get()) return {};
-    Bstr description, source;
-    info->GetDescription(description.out());
-    info->GetSource(source.out());
-    return {description.text(), source.text()};
-}
-
-std::wstring ModulePath() { return morvik::test::RegisteredModulePath(); }
 
 // ---- The object through its vtable -------------------------------------------------
 
@@ -105,7 +51,7 @@ TEST(Client, ProgIdResolvesToTheClassAndTheCodePageIsWestern) {
 }
 
 TEST(Client, NewObjectIsEmpty) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     LONG bits = -1;
     EXPECT_EQ(rc2->get_EffectiveKeyLength(&bits), S_OK);
     EXPECT_EQ(bits, 0);
@@ -137,8 +83,8 @@ const HexVector kRfcVectors[] = {
 TEST(Client, HexMembersMeetTheRfcVectors) {
     for (const HexVector& v : kRfcVectors) {
         SCOPED_TRACE(v.key);
-        auto rc2 = Create();
-        SetBits(rc2.get(), v.bits);
+        auto rc2 = CreateRC2();
+        PutBits(rc2.get(), v.bits);
         Bstr key(v.key);
         ASSERT_EQ(rc2->put_KeyHex(key.inout()), S_OK);
         std::wstring upper = v.key;
@@ -159,33 +105,23 @@ TEST(Client, HexMembersMeetTheRfcVectors) {
 // Whole messages from the project's shared vectors (ciphertexts from OpenSSL);
 // the library's own tests and the command-line tool's run the same file.
 TEST(Client, SharedMessageVectors) {
-    std::ifstream vec(MORVIK_SHARED_DATA "/messages.vec");
-    ASSERT_TRUE(vec.good()) << MORVIK_SHARED_DATA "/messages.vec";
-    auto wide = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };
     int count = 0;
-    for (std::string line; std::getline(vec, line);) {
-        std::istringstream words(line);
-        std::string key, bits, plain, hex, asc;
-        if (!(words >> key) || key[0] == '#') continue;
-        ASSERT_TRUE(words >> bits >> plain >> hex >> asc) << line;
-        for (std::string* f : {&plain, &hex, &asc})
-            if (*f == "-") f->clear();
-        std::string upper = plain;
+    for (const Message& m : ReadMessages(MORVIK_SHARED_DATA "/messages.vec")) {
+        std::string upper = m.plain_hex;
         for (auto& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         while (upper.size() >= 2 && upper.compare(upper.size() - 2, 2, "00") == 0) upper.resize(upper.size() - 2);
-        SCOPED_TRACE(line);
+        SCOPED_TRACE(m.where);
 
-        auto rc2 = Create();
-        SetBits(rc2.get(), std::stol(bits));
-        Bstr k(wide(key));
-        ASSERT_EQ(rc2->put_KeyHex(k.inout()), S_OK);
-        Call(rc2.get(), &_RC2::EncryptHex, wide(plain));
-        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(hex));
-        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultAsc), wide(asc));
-        Call(rc2.get(), &_RC2::DecryptAsc, wide(asc));
-        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(upper));
-        Call(rc2.get(), &_RC2::DecryptHex, wide(hex));
-        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), wide(upper));
+        auto rc2 = CreateRC2();
+        PutBits(rc2.get(), m.bits);
+        ASSERT_EQ(PutKeyHex(rc2.get(), Wide(m.key_hex)), S_OK);
+        Call(rc2.get(), &_RC2::EncryptHex, Wide(m.plain_hex));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), Wide(m.cipher_hex));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultAsc), Wide(m.asc));
+        Call(rc2.get(), &_RC2::DecryptAsc, Wide(m.asc));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), Wide(upper));
+        Call(rc2.get(), &_RC2::DecryptHex, Wide(m.cipher_hex));
+        EXPECT_EQ(Get(rc2.get(), &_RC2::get_ResultHex), Wide(upper));
         ++count;
     }
     EXPECT_GE(count, 16);
@@ -211,9 +147,9 @@ TEST(Client, TextMembersMeetKnownAnswers) {
         const std::wstring text = Chars(v.text);
         const std::wstring filled = text + Zeros((8 - text.size() % 8) % 8);
 
-        auto rc2 = Create();
-        SetBits(rc2.get(), v.bits);
-        SetKey(rc2.get(), Chars(v.key));
+        auto rc2 = CreateRC2();
+        PutBits(rc2.get(), v.bits);
+        ASSERT_EQ(PutKey(rc2.get(), Chars(v.key)), S_OK);
         EXPECT_EQ(Get(rc2.get(), &_RC2::get_Key), Chars(v.key));
 
         Bstr arg(text), cipher;
@@ -239,8 +175,8 @@ TEST(Client, EveryByteValueCrossesTheBoundaryBothWays) {
     std::string bytes;
     for (int b = 1; b < 256; ++b) bytes += static_cast<char>(b);
     const std::wstring text = Chars(bytes);
-    auto rc2 = Create();
-    SetKey(rc2.get(), text.substr(127));  // bytes 128..255
+    auto rc2 = CreateRC2();
+    ASSERT_EQ(PutKey(rc2.get(), text.substr(127)), S_OK);  // bytes 128..255
     EXPECT_EQ(Get(rc2.get(), &_RC2::get_Key), text.substr(127));
     const std::wstring hex = Get(rc2.get(), &_RC2::get_KeyHex);
     EXPECT_EQ(hex.substr(0, 4), L"8081");
@@ -250,18 +186,18 @@ TEST(Client, EveryByteValueCrossesTheBoundaryBothWays) {
 }
 
 TEST(Client, OutOfRangePropertyValuesAreIgnored) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     LONG bits = 0;
     for (const auto& [set, expect] : std::vector<std::pair<LONG, LONG>>{{1024, 1024}, {1025, 1024}, {-1, 1024}, {0, 0}}) {
-        SetBits(rc2.get(), set);
+        PutBits(rc2.get(), set);
         ASSERT_EQ(rc2->get_EffectiveKeyLength(&bits), S_OK);
         EXPECT_EQ(bits, expect) << "after setting " << set;
     }
-    SetKey(rc2.get(), L"key");
-    SetKey(rc2.get(), std::wstring(129, L'k'));
-    SetKey(rc2.get(), L"");
+    ASSERT_EQ(PutKey(rc2.get(), L"key"), S_OK);
+    ASSERT_EQ(PutKey(rc2.get(), std::wstring(129, L'k')), S_OK);
+    ASSERT_EQ(PutKey(rc2.get(), L""), S_OK);
     EXPECT_EQ(Get(rc2.get(), &_RC2::get_Key), L"key");
-    SetKey(rc2.get(), std::wstring(128, L'k'));
+    ASSERT_EQ(PutKey(rc2.get(), std::wstring(128, L'k')), S_OK);
     EXPECT_EQ(Get(rc2.get(), &_RC2::get_Key).size(), 128u);
 }
 
@@ -282,7 +218,7 @@ TEST(Client, OnlyEncryptAndEncryptAscWriteBack) {
         {&_RC2::DecryptHex, L"0011223344556677", L"0011223344556677"},
         {&_RC2::DecryptAsc, L"LSF3131A06rp2", L"LSF3131A06rp2"},
     };
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arg);
         Bstr arg(row.arg), out;
@@ -303,8 +239,8 @@ TEST(Client, OnlyEncryptAndEncryptAscWriteBack) {
 // before anything changes, instead of encrypting a '?' in its place.
 TEST(Client, UnmappableCharacterFailsWithOverflowAndChangesNothing) {
     const std::wstring bad = L"a\x03A9z";  // GREEK CAPITAL OMEGA: not in code page 1252
-    auto rc2 = Create();
-    SetKey(rc2.get(), L"old key");
+    auto rc2 = CreateRC2();
+    ASSERT_EQ(PutKey(rc2.get(), L"old key"), S_OK);
     const std::wstring old_cipher = Call(rc2.get(), &_RC2::Encrypt, L"probe");
 
     Bstr key(bad);
@@ -339,7 +275,7 @@ TEST(Client, MalformedInputFailsWithItsErrorAndLeavesResult) {
         {&_RC2::DecryptAsc, L"md9J", kOverflow, L"Overflow"},
         {&_RC2::DecryptAsc, L"abc", kOverflow, L"Overflow"},
     };
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     const std::wstring result = Call(rc2.get(), &_RC2::Encrypt, L"kept");
     Ptr<ISupportErrorInfo> support;
     ASSERT_EQ(rc2->QueryInterface(IID_ISupportErrorInfo, support.out()), S_OK);
@@ -359,7 +295,7 @@ TEST(Client, MalformedInputFailsWithItsErrorAndLeavesResult) {
 // Hex and armoured texts are read character by character: anything outside
 // ASCII is simply not a digit, and never an error.
 TEST(Client, NonAsciiCharactersInHexAndArmourAreNotDigits) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     Bstr key(L"4142\x00E9" L"1");
     ASSERT_EQ(rc2->put_KeyHex(key.inout()), S_OK);
     EXPECT_EQ(Get(rc2.get(), &_RC2::get_KeyHex), L"414200");
@@ -368,7 +304,7 @@ TEST(Client, NonAsciiCharactersInHexAndArmourAreNotDigits) {
 }
 
 TEST(Client, NullPointersAreRefused) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     Bstr arg(L"x"), out;
     EXPECT_EQ(rc2->Encrypt(nullptr, out.out()), E_POINTER);
     EXPECT_EQ(rc2->Encrypt(arg.inout(), nullptr), E_POINTER);
@@ -383,7 +319,7 @@ TEST(Client, NullPointersAreRefused) {
 // ---- Identity, type library and module ---------------------------------------------
 
 TEST(Client, EarlierIdentifierGivesTheSameInterface) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     Ptr<IUnknown> unknown, dispatch, current, earlier;
     ASSERT_EQ(rc2->QueryInterface(IID_IUnknown, unknown.out()), S_OK);
     ASSERT_EQ(rc2->QueryInterface(IID_IDispatch, dispatch.out()), S_OK);
@@ -454,6 +390,16 @@ TEST(Client, TypeLibraryDescribesInterfaceClassAndAlias) {
     }
 }
 
+// The server, its type library and these tests take the dispatch identifiers
+// from morvik.idl; clients bound by identifier hold the numbers themselves,
+// so the file may never move them.
+static_assert(DISPID_RC2_ResultAsc == 0x68030000 && DISPID_RC2_ResultHex == 0x68030001 &&
+              DISPID_RC2_Result == 0x68030002 && DISPID_RC2_Key == 0x68030003 && DISPID_RC2_KeyHex == 0x68030004 &&
+              DISPID_RC2_EffectiveKeyLength == 0x68030005 && DISPID_RC2_Encrypt == 0x60030013 &&
+              DISPID_RC2_Decrypt == 0x60030014 && DISPID_RC2_EncryptHex == 0x60030015 &&
+              DISPID_RC2_DecryptHex == 0x60030016 && DISPID_RC2_DecryptAsc == 0x60030017 &&
+              DISPID_RC2_EncryptAsc == 0x6003001C);
+
 TEST(Client, VtableSlotsFollowTheMemberTable) {
     struct Slot {
         const wchar_t* name;
@@ -462,21 +408,21 @@ TEST(Client, VtableSlotsFollowTheMemberTable) {
         SHORT params;  // including the return value
     };
     const Slot slots[] = {
-        {L"EffectiveKeyLength", INVOKE_PROPERTYGET, 0x68030005, 1},
-        {L"EffectiveKeyLength", INVOKE_PROPERTYPUT, 0x68030005, 1},
-        {L"KeyHex", INVOKE_PROPERTYPUT, 0x68030004, 1},
-        {L"Key", INVOKE_PROPERTYGET, 0x68030003, 1},
-        {L"KeyHex", INVOKE_PROPERTYGET, 0x68030004, 1},
-        {L"Key", INVOKE_PROPERTYPUT, 0x68030003, 1},
-        {L"Encrypt", INVOKE_FUNC, 0x60030013, 2},
-        {L"Decrypt", INVOKE_FUNC, 0x60030014, 2},
-        {L"EncryptHex", INVOKE_FUNC, 0x60030015, 2},
-        {L"DecryptHex", INVOKE_FUNC, 0x60030016, 2},
-        {L"DecryptAsc", INVOKE_FUNC, 0x60030017, 2},
-        {L"Result", INVOKE_PROPERTYGET, 0x68030002, 1},
-        {L"ResultHex", INVOKE_PROPERTYGET, 0x68030001, 1},
-        {L"ResultAsc", INVOKE_PROPERTYGET, 0x68030000, 1},
-        {L"EncryptAsc", INVOKE_FUNC, 0x6003001C, 2},
+        {L"EffectiveKeyLength", INVOKE_PROPERTYGET, DISPID_RC2_EffectiveKeyLength, 1},
+        {L"EffectiveKeyLength", INVOKE_PROPERTYPUT, DISPID_RC2_EffectiveKeyLength, 1},
+        {L"KeyHex", INVOKE_PROPERTYPUT, DISPID_RC2_KeyHex, 1},
+        {L"Key", INVOKE_PROPERTYGET, DISPID_RC2_Key, 1},
+        {L"KeyHex", INVOKE_PROPERTYGET, DISPID_RC2_KeyHex, 1},
+        {L"Key", INVOKE_PROPERTYPUT, DISPID_RC2_Key, 1},
+        {L"Encrypt", INVOKE_FUNC, DISPID_RC2_Encrypt, 2},
+        {L"Decrypt", INVOKE_FUNC, DISPID_RC2_Decrypt, 2},
+        {L"EncryptHex", INVOKE_FUNC, DISPID_RC2_EncryptHex, 2},
+        {L"DecryptHex", INVOKE_FUNC, DISPID_RC2_DecryptHex, 2},
+        {L"DecryptAsc", INVOKE_FUNC, DISPID_RC2_DecryptAsc, 2},
+        {L"Result", INVOKE_PROPERTYGET, DISPID_RC2_Result, 1},
+        {L"ResultHex", INVOKE_PROPERTYGET, DISPID_RC2_ResultHex, 1},
+        {L"ResultAsc", INVOKE_PROPERTYGET, DISPID_RC2_ResultAsc, 1},
+        {L"EncryptAsc", INVOKE_FUNC, DISPID_RC2_EncryptAsc, 2},
     };
     Ptr<ITypeLib> lib;
     ASSERT_EQ(LoadRegTypeLib(LIBID_Morvik, 1, 1, 0, lib.addr()), S_OK);
@@ -515,7 +461,7 @@ TEST(Client, VtableSlotsFollowTheMemberTable) {
 }
 
 TEST(Client, ModuleResourcesCarryIdentifiersAndVersion) {
-    const std::wstring path = ModulePath();
+    const std::wstring path = RegisteredModulePath();
     ASSERT_FALSE(path.empty());
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
@@ -555,7 +501,7 @@ TEST(Client, ModuleResourcesCarryIdentifiersAndVersion) {
 class Exports : public ::testing::Test {
 protected:
     void SetUp() override {
-        module_ = LoadLibraryW(ModulePath().c_str());
+        module_ = LoadLibraryW(RegisteredModulePath().c_str());
         ASSERT_NE(module_, nullptr);
         get_class_ = reinterpret_cast<decltype(get_class_)>(
             reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
@@ -589,7 +535,7 @@ TEST_F(Exports, ClassObjectOnlyForTheClass) {
 TEST_F(Exports, AggregationIsRefused) {
     Ptr<IClassFactory> factory;
     ASSERT_EQ(get_class_(CLSID_RC2, IID_IClassFactory, factory.out()), S_OK);
-    auto outer = Create();
+    auto outer = CreateRC2();
     Ptr<IUnknown> inner;
     EXPECT_EQ(factory->CreateInstance(outer.get(), IID_IUnknown, inner.out()), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(inner.get(), nullptr);
@@ -664,7 +610,7 @@ struct CountsWork {
 
 DWORD WINAPI CreateAndRelease(void* param) {
     auto* w = static_cast<CountsWork*>(param);
-    CoInitialize(nullptr);
+    Apartment apartment;
     {
         Ptr<IClassFactory> factory;
         if (w->get_class(CLSID_RC2, IID_IClassFactory, factory.out()) != S_OK) InterlockedIncrement(&w->failures);
@@ -675,7 +621,6 @@ DWORD WINAPI CreateAndRelease(void* param) {
             factory->LockServer(FALSE);
         }
     }
-    CoUninitialize();
     return 0;
 }
 
@@ -701,7 +646,7 @@ struct ProxyWork {
 
 DWORD WINAPI CallThroughProxy(void* param) {
     auto* w = static_cast<ProxyWork*>(param);
-    CoInitialize(nullptr);
+    Apartment apartment;
     {
         Ptr<_RC2> proxy;
         w->unmarshal = CoGetInterfaceAndReleaseStream(w->stream, IID__RC2, proxy.out());
@@ -716,12 +661,11 @@ DWORD WINAPI CallThroughProxy(void* param) {
             w->failing = proxy->Decrypt(bad.inout(), out.out());
         }
     }
-    CoUninitialize();
     return 0;
 }
 
 TEST(Client, OtherApartmentsCallThroughTheMarshaller) {
-    auto rc2 = Create();
+    auto rc2 = CreateRC2();
     ProxyWork work;
     ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID__RC2, rc2.get(), &work.stream), S_OK);
     HANDLE t = CreateThread(nullptr, 0, CallThroughProxy, &work, 0, nullptr);
@@ -751,54 +695,13 @@ DISPID IdOf(IDispatch* d, const wchar_t* name, HRESULT expect = S_OK) {
     return id;
 }
 
-struct InvokeResult {
-    HRESULT hr;
-    std::wstring text;  // a string result, or the exception description
-    LONG number = 0;
-    SCODE scode = 0;
-    std::wstring source;
-};
-
-InvokeResult Invoke(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT*> args, bool put = false) {
-    std::vector<VARIANTARG> raw;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(**it);  // last argument first
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{raw.data(), put ? &named : nullptr, static_cast<UINT>(raw.size()), put ? 1u : 0u};
-    Variant result;
-    EXCEPINFO ex{};
-    UINT arg_error = 99;
-    InvokeResult r{d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result.v, &ex, &arg_error), {}, 0, 0, {}};
-    // By-value arguments are the caller's: copy back what the server may not
-    // change, so that the test sees any change it made to them.
-    for (std::size_t i = 0; i < raw.size(); ++i) *args[args.size() - 1 - i] = raw[i];
-    if (r.hr == DISP_E_EXCEPTION) {
-        r.scode = ex.scode;
-        r.text = ex.bstrDescription ? ex.bstrDescription : L"";
-        r.source = ex.bstrSource ? ex.bstrSource : L"";
-        SysFreeString(ex.bstrDescription);
-        SysFreeString(ex.bstrSource);
-        SysFreeString(ex.bstrHelpFile);
-    } else if (V_VT(&result.v) == VT_BSTR) {
-        r.text.assign(V_BSTR(&result.v), SysStringLen(V_BSTR(&result.v)));
-    } else if (V_VT(&result.v) == VT_I4) {
-        r.number = V_I4(&result.v);
-    }
-    return r;
-}
-
-Ptr<IDispatch> CreateDispatch() {
-    Ptr<IDispatch> d;
-    EXPECT_EQ(CoCreateInstance(CLSID_RC2, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.out()), S_OK);
-    return d;
-}
-
 TEST(LateBound, NamesInAnyCaseMapToTheTableIds) {
     auto d = CreateDispatch();
     const std::pair<const wchar_t*, DISPID> names[] = {
-        {L"EffectiveKeyLength", 0x68030005}, {L"effectivekeylength", 0x68030005}, {L"KEYHEX", 0x68030004},
-        {L"key", 0x68030003}, {L"ENCRYPT", 0x60030013}, {L"dEcRyPt", 0x60030014}, {L"encryptHEX", 0x60030015},
-        {L"DecryptHex", 0x60030016}, {L"decryptasc", 0x60030017}, {L"Result", 0x68030002},
-        {L"resulthex", 0x68030001}, {L"RESULTASC", 0x68030000}, {L"eNcRyPtAsC", 0x6003001C},
+        {L"EffectiveKeyLength", DISPID_RC2_EffectiveKeyLength}, {L"effectivekeylength", DISPID_RC2_EffectiveKeyLength}, {L"KEYHEX", DISPID_RC2_KeyHex},
+        {L"key", DISPID_RC2_Key}, {L"ENCRYPT", DISPID_RC2_Encrypt}, {L"dEcRyPt", DISPID_RC2_Decrypt}, {L"encryptHEX", DISPID_RC2_EncryptHex},
+        {L"DecryptHex", DISPID_RC2_DecryptHex}, {L"decryptasc", DISPID_RC2_DecryptAsc}, {L"Result", DISPID_RC2_Result},
+        {L"resulthex", DISPID_RC2_ResultHex}, {L"RESULTASC", DISPID_RC2_ResultAsc}, {L"eNcRyPtAsC", DISPID_RC2_EncryptAsc},
     };
     for (const auto& [name, id] : names) EXPECT_EQ(IdOf(d.get(), name), id) << name;
     for (const wchar_t* unknown : {L"Encrypts", L"", L"Full2Asc", L"PiLookup", L"Key "})
@@ -807,7 +710,7 @@ TEST(LateBound, NamesInAnyCaseMapToTheTableIds) {
     LPOLESTR with_param[] = {const_cast<LPOLESTR>(L"encrypt"), const_cast<LPOLESTR>(L"STEXT")};
     DISPID ids[2] = {};
     EXPECT_EQ(d->GetIDsOfNames(IID_NULL, with_param, 2, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 0x60030013);
+    EXPECT_EQ(ids[0], DISPID_RC2_Encrypt);
     EXPECT_EQ(ids[1], 0);
 
     UINT count = 0;
@@ -825,7 +728,7 @@ TEST(LateBound, NamesInAnyCaseMapToTheTableIds) {
 TEST(LateBound, EncryptSeesTheCallersVariableOnlyByReference) {
     auto d = CreateDispatch();
     const std::wstring filled = L"abc" + Zeros(5);
-    const auto encrypt = [&](VARIANT* arg) { return Invoke(d.get(), 0x60030013, DISPATCH_METHOD, {arg}); };
+    const auto encrypt = [&](VARIANT* arg) { return Invoke(d.get(), DISPID_RC2_Encrypt, DISPATCH_METHOD, {arg}); };
     const std::wstring cipher = [&] {
         Variant v;
         V_VT(&v.v) = VT_BSTR;
@@ -856,7 +759,7 @@ TEST(LateBound, EncryptSeesTheCallersVariableOnlyByReference) {
         VARIANT ref;
         V_VT(&ref) = VT_BYREF | VT_VARIANT;
         V_VARIANTREF(&ref) = &var.v;
-        EXPECT_EQ(Invoke(d.get(), 0x6003001C, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {&ref}).text.size(), 13u);
+        EXPECT_EQ(Invoke(d.get(), DISPID_RC2_EncryptAsc, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {&ref}).text.size(), 13u);
         ASSERT_EQ(V_VT(&var.v), VT_BSTR);
         EXPECT_EQ(std::wstring(V_BSTR(&var.v), SysStringLen(V_BSTR(&var.v))), filled);
     }
@@ -879,7 +782,7 @@ TEST(LateBound, EncryptSeesTheCallersVariableOnlyByReference) {
         VARIANT ref;
         V_VT(&ref) = VT_BYREF | VT_VARIANT;
         V_VARIANTREF(&ref) = &var.v;
-        EXPECT_EQ(Invoke(d.get(), 0x60030014, DISPATCH_METHOD, {&ref}).text, L"abc");
+        EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Decrypt, DISPATCH_METHOD, {&ref}).text, L"abc");
         EXPECT_EQ(V_BSTR(&var.v), before);
     }
 }
@@ -894,14 +797,14 @@ TEST(LateBound, PropertyPutStoresLikeTheVtableAndNeverWritesBack) {
     Variant v;
     V_VT(&v.v) = VT_I4;
     V_I4(&v.v) = 64;
-    EXPECT_EQ(put(0x68030005, &v.v), S_OK);
+    EXPECT_EQ(put(DISPID_RC2_EffectiveKeyLength, &v.v), S_OK);
     EXPECT_EQ(rc2->get_EffectiveKeyLength(&bits), S_OK);
     EXPECT_EQ(bits, 64);
 
     Variant text;
     V_VT(&text.v) = VT_BSTR;
     V_BSTR(&text.v) = SysAllocString(L"100");
-    EXPECT_EQ(put(0x68030005, &text.v), S_OK) << "standard coercion from a string";
+    EXPECT_EQ(put(DISPID_RC2_EffectiveKeyLength, &text.v), S_OK) << "standard coercion from a string";
     EXPECT_EQ(rc2->get_EffectiveKeyLength(&bits), S_OK);
     EXPECT_EQ(bits, 100);
 
@@ -912,14 +815,14 @@ TEST(LateBound, PropertyPutStoresLikeTheVtableAndNeverWritesBack) {
     VARIANT ref;
     V_VT(&ref) = VT_BYREF | VT_VARIANT;
     V_VARIANTREF(&ref) = &key.v;
-    EXPECT_EQ(put(0x68030003, &ref), S_OK);
-    EXPECT_EQ(put(0x68030004, &ref), S_OK);  // KeyHex "abc": bytes AB 0C
+    EXPECT_EQ(put(DISPID_RC2_Key, &ref), S_OK);
+    EXPECT_EQ(put(DISPID_RC2_KeyHex, &ref), S_OK);  // KeyHex "abc": bytes AB 0C
     EXPECT_EQ(V_BSTR(&key.v), before);
     EXPECT_EQ(std::wstring(V_BSTR(&key.v)), L"abc");
     EXPECT_EQ(Get(rc2.get(), &_RC2::get_KeyHex), L"AB0C");
 
-    EXPECT_EQ(Invoke(d.get(), 0x68030005, DISPATCH_PROPERTYGET, {}).number, 100);
-    EXPECT_EQ(Invoke(d.get(), 0x68030004, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}).text, L"AB0C");
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_EffectiveKeyLength, DISPATCH_PROPERTYGET, {}).number, 100);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_KeyHex, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}).text, L"AB0C");
 }
 
 TEST(LateBound, CallsThatCannotBeMadeGetTheStandardCodes) {
@@ -935,17 +838,17 @@ TEST(LateBound, CallsThatCannotBeMadeGetTheStandardCodes) {
     V_R8(&big.v) = 1e12;
 
     EXPECT_EQ(Invoke(d.get(), 0x12345, DISPATCH_METHOD, {&s.v}).hr, DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(Invoke(d.get(), 0x60030013, DISPATCH_METHOD, {}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Invoke(d.get(), 0x60030013, DISPATCH_METHOD, {&s.v, &s.v}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Invoke(d.get(), 0x68030002, DISPATCH_PROPERTYGET, {&s.v}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Invoke(d.get(), 0x60030013, DISPATCH_METHOD, {&unknown.v}).hr, DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Invoke(d.get(), 0x68030005, DISPATCH_PROPERTYPUT, {&big.v}, true).hr, DISP_E_OVERFLOW);
-    EXPECT_EQ(Invoke(d.get(), 0x68030002, DISPATCH_PROPERTYPUT, {&s.v}, true).hr, DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(Invoke(d.get(), 0x68030003, DISPATCH_PROPERTYPUT, {&s.v}, false).hr, DISP_E_PARAMNOTFOUND);
-    EXPECT_EQ(Invoke(d.get(), 0x60030013, DISPATCH_PROPERTYGET, {&s.v}).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Encrypt, DISPATCH_METHOD, {}).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Encrypt, DISPATCH_METHOD, {&s.v, &s.v}).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Result, DISPATCH_PROPERTYGET, {&s.v}).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Encrypt, DISPATCH_METHOD, {&unknown.v}).hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_EffectiveKeyLength, DISPATCH_PROPERTYPUT, {&big.v}, true).hr, DISP_E_OVERFLOW);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Result, DISPATCH_PROPERTYPUT, {&s.v}, true).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Key, DISPATCH_PROPERTYPUT, {&s.v}, false).hr, DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(Invoke(d.get(), DISPID_RC2_Encrypt, DISPATCH_PROPERTYGET, {&s.v}).hr, DISP_E_MEMBERNOTFOUND);
     DISPPARAMS broken{nullptr, nullptr, 1, 0};
-    EXPECT_EQ(d->Invoke(0x60030013, IID_NULL, 0, DISPATCH_METHOD, &broken, nullptr, nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(d->Invoke(0x60030013, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(d->Invoke(DISPID_RC2_Encrypt, IID_NULL, 0, DISPATCH_METHOD, &broken, nullptr, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(d->Invoke(DISPID_RC2_Encrypt, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
 }
 
 TEST(LateBound, FailingMemberGivesExceptionInformation) {
@@ -958,10 +861,10 @@ TEST(LateBound, FailingMemberGivesExceptionInformation) {
         const wchar_t* description;
     };
     const Row rows[] = {
-        {0x60030014, DISPATCH_METHOD, L"abc", kInvalidArgument, L"Invalid procedure call or argument"},
-        {0x60030017, DISPATCH_METHOD, L"md9J", kOverflow, L"Overflow"},
-        {0x60030013, DISPATCH_METHOD, L"\x03A9", kOverflow, L"Overflow"},
-        {0x68030003, DISPATCH_PROPERTYPUT, L"\x03A9", kOverflow, L"Overflow"},
+        {DISPID_RC2_Decrypt, DISPATCH_METHOD, L"abc", kInvalidArgument, L"Invalid procedure call or argument"},
+        {DISPID_RC2_DecryptAsc, DISPATCH_METHOD, L"md9J", kOverflow, L"Overflow"},
+        {DISPID_RC2_Encrypt, DISPATCH_METHOD, L"\x03A9", kOverflow, L"Overflow"},
+        {DISPID_RC2_Key, DISPATCH_PROPERTYPUT, L"\x03A9", kOverflow, L"Overflow"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arg);

@@ -15,7 +15,7 @@
 
 #include "morvik.h"
 #include <morvik/code_page.h>
-#include "rc2_calls.h"
+#include "com_test.h"
 #include "tests/support/conformance.h"
 
 #include <morvik/cp1252.h>
@@ -35,14 +35,8 @@ namespace {
 using CodePage = morvik::AnsiCodePage;
 using namespace morvik::test;
 
-constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
 constexpr UINT kCodePages[] = {1252, 1253, 1255, 874, 932, 936, 949, 950};
 
-class ComApartment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
-    void TearDown() override { CoUninitialize(); }
-};
 const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 std::wstring Chars(const CodePage& page, const std::string& bytes) {
@@ -202,8 +196,8 @@ TEST(CodePageServer, SharedMessageVectors) {
     const bool western = GetACP() == 1252;
     int count = 0;
     for (const Message& m : ReadMessages(MORVIK_SHARED_DATA "/messages.vec")) {
-        SCOPED_TRACE(m.key_hex + " " + m.plain_hex);
-        const std::string key = FromHex(m.key_hex), plain = FromHex(m.plain_hex), cipher = FromHex(m.cipher_hex);
+        SCOPED_TRACE(m.where);
+        const std::string key = Unhex(m.key_hex), plain = Unhex(m.plain_hex), cipher = Unhex(m.cipher_hex);
         const std::string stripped = StripZeros(plain);
         auto rc2 = CreateRC2();
         PutBits(rc2.get(), m.bits);
@@ -259,7 +253,7 @@ TEST(CodePageServer, ConformanceTable) {
         Bstr in(c.encrypt || c.form == "raw" ? Chars(page, c.input) : std::wstring(text.begin(), text.end())), out;
         const HRESULT hr = (rc2.get()->*member)(in.inout(), out.out());
         if (c.error != 0) {
-            EXPECT_EQ(hr, static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(c.error)));
+            EXPECT_EQ(hr, ScriptError(static_cast<unsigned>(c.error)));
             continue;
         }
         ASSERT_EQ(hr, S_OK);

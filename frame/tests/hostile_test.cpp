@@ -15,7 +15,7 @@
 #include <cguid.h>
 
 #include "morvik.h"
-#include "rc2_calls.h"
+#include "com_test.h"
 
 #include <gtest/gtest.h>
 
@@ -33,18 +33,10 @@ namespace {
 
 using namespace morvik::test;
 
-class ComApartment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
-    void TearDown() override { CoUninitialize(); }
-};
 const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 // Any read through this faults.
 void* const kPoison = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x10));
-
-constexpr DISPID kEncrypt = 0x60030013, kDecrypt = 0x60030014, kEncryptAsc = 0x6003001C;
-constexpr DISPID kKey = 0x68030003, kKeyHex = 0x68030004, kBits = 0x68030005;
 
 // ---- Objects that count their references ------------------------------------------
 
@@ -148,25 +140,6 @@ State StateOf(_RC2* rc2) {
     return s;
 }
 
-struct Outcome {
-    HRESULT hr;
-    UINT arg_error;
-};
-
-Outcome Invoke(IDispatch* d, DISPID id, WORD flags, VARIANTARG* arg, const DISPID* named = nullptr, UINT n_named = 0) {
-    DISPPARAMS params{arg, const_cast<DISPID*>(named), 1, n_named};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO ex{};
-    UINT arg_error = 99;
-    const HRESULT hr = d->Invoke(id, IID_NULL, 0, flags, &params, &result, &ex, &arg_error);
-    VariantClear(&result);
-    SysFreeString(ex.bstrSource);
-    SysFreeString(ex.bstrDescription);
-    SysFreeString(ex.bstrHelpFile);
-    return {hr, arg_error};
-}
-
 // The four ways an argument reaches a member: a method that writes its
 // argument back, one that only reads it, and a property let of each type.
 struct Use {
@@ -175,15 +148,14 @@ struct Use {
     WORD flags;
 };
 const Use kUses[] = {
-    {"Encrypt", kEncrypt, DISPATCH_METHOD},
-    {"Decrypt", kDecrypt, DISPATCH_METHOD},
-    {"Key let", kKey, DISPATCH_PROPERTYPUT},
-    {"EffectiveKeyLength let", kBits, DISPATCH_PROPERTYPUT},
+    {"Encrypt", DISPID_RC2_Encrypt, DISPATCH_METHOD},
+    {"Decrypt", DISPID_RC2_Decrypt, DISPATCH_METHOD},
+    {"Key let", DISPID_RC2_Key, DISPATCH_PROPERTYPUT},
+    {"EffectiveKeyLength let", DISPID_RC2_EffectiveKeyLength, DISPATCH_PROPERTYPUT},
 };
 
-Outcome Use1(IDispatch* d, const Use& use, VARIANTARG* arg) {
-    static const DISPID put = DISPID_PROPERTYPUT;
-    return use.flags == DISPATCH_PROPERTYPUT ? Invoke(d, use.id, use.flags, arg, &put, 1) : Invoke(d, use.id, use.flags, arg);
+InvokeResult Use1(IDispatch* d, const Use& use, VARIANTARG* arg) {
+    return Invoke(d, use.id, use.flags, {arg}, use.flags == DISPATCH_PROPERTYPUT);
 }
 
 struct Refused {
@@ -331,7 +303,7 @@ TEST_F(Hostile, RefusedArgumentsChangeNothing) {
             Argument a;
             row.build(a, object, info);
             const Snapshot snapshot(a);
-            const Outcome out = Use1(dispatch_.get(), use, &a.arg);
+            const InvokeResult out = Use1(dispatch_.get(), use, &a.arg);
             EXPECT_EQ(out.hr, row.hr);
             EXPECT_EQ(out.arg_error, 0u);
             EXPECT_TRUE(snapshot.Same(a)) << "the caller's argument changed";
@@ -356,17 +328,17 @@ TEST_F(Hostile, NamedArgumentsOtherThanTheValueOfALet) {
         HRESULT hr;
     };
     const Row rows[] = {
-        {kKey, DISPATCH_PROPERTYPUT, 0, DISP_E_PARAMNOTFOUND},
-        {kKey, DISPATCH_PROPERTYPUT, DISPID_UNKNOWN, DISP_E_PARAMNOTFOUND},
-        {kBits, DISPATCH_PROPERTYPUT, 1, DISP_E_PARAMNOTFOUND},
-        {kEncrypt, DISPATCH_METHOD, DISPID_PROPERTYPUT, DISP_E_PARAMNOTFOUND},
-        {kDecrypt, DISPATCH_METHOD, 7, DISP_E_PARAMNOTFOUND},
-        {kEncryptAsc, DISPATCH_METHOD, DISPID_UNKNOWN, DISP_E_PARAMNOTFOUND},
-        {0x68030002, DISPATCH_PROPERTYGET, 0, DISP_E_BADPARAMCOUNT},  // Result takes nothing
+        {DISPID_RC2_Key, DISPATCH_PROPERTYPUT, 0, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_Key, DISPATCH_PROPERTYPUT, DISPID_UNKNOWN, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_EffectiveKeyLength, DISPATCH_PROPERTYPUT, 1, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_Encrypt, DISPATCH_METHOD, DISPID_PROPERTYPUT, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_Decrypt, DISPATCH_METHOD, 7, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_EncryptAsc, DISPATCH_METHOD, DISPID_UNKNOWN, DISP_E_PARAMNOTFOUND},
+        {DISPID_RC2_Result, DISPATCH_PROPERTYGET, 0, DISP_E_BADPARAMCOUNT},  // Result takes nothing
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.named);
-        const Outcome out = Invoke(dispatch_.get(), row.id, row.flags, &a.arg, &row.named, 1);
+        const InvokeResult out = InvokeNamed(dispatch_.get(), row.id, row.flags, {&a.arg}, {row.named});
         EXPECT_EQ(out.hr, row.hr);
         if (row.hr == DISP_E_PARAMNOTFOUND) {
             EXPECT_EQ(out.arg_error, 0u);
@@ -376,7 +348,8 @@ TEST_F(Hostile, NamedArgumentsOtherThanTheValueOfALet) {
     }
     // The method's own parameter by name is fine.
     const DISPID stext = 0;
-    EXPECT_EQ(Invoke(dispatch_.get(), kDecrypt, DISPATCH_METHOD, &a.arg, &stext, 1).hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(InvokeNamed(dispatch_.get(), DISPID_RC2_Decrypt, DISPATCH_METHOD, {&a.arg}, {stext}).hr,
+              DISP_E_EXCEPTION);
     Release(a);
 }
 
@@ -459,10 +432,11 @@ TEST_F(Hostile, RandomDispParamsForABoundedTime) {
     std::mt19937 random(seed);
     const auto pick = [&](auto& list) -> decltype(auto) { return list[random() % std::size(list)]; };
 
-    const DISPID ids[] = {0x68030005, 0x68030004, 0x68030003, 0x60030013, 0x60030014, 0x60030015, 0x60030016,
-                          0x60030017, 0x68030002, 0x68030001, 0x68030000, 0x6003001C, DISPID_VALUE,
-                          DISPID_UNKNOWN, 0x12345};
-    const DISPID named_ids[] = {DISPID_PROPERTYPUT, DISPID_PROPERTYPUT, 0, 1, DISPID_UNKNOWN, 0x68030003};
+    const DISPID ids[] = {DISPID_RC2_EffectiveKeyLength, DISPID_RC2_KeyHex, DISPID_RC2_Key, DISPID_RC2_Encrypt,
+                          DISPID_RC2_Decrypt, DISPID_RC2_EncryptHex, DISPID_RC2_DecryptHex, DISPID_RC2_DecryptAsc,
+                          DISPID_RC2_Result, DISPID_RC2_ResultHex, DISPID_RC2_ResultAsc, DISPID_RC2_EncryptAsc,
+                          DISPID_VALUE, DISPID_UNKNOWN, 0x12345};
+    const DISPID named_ids[] = {DISPID_PROPERTYPUT, DISPID_PROPERTYPUT, 0, 1, DISPID_UNKNOWN, DISPID_RC2_Key};
     const VARTYPE types[] = {VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R8, VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR,
                              VT_DISPATCH, VT_UNKNOWN, VT_ERROR, VT_DECIMAL, VT_UI1, VT_I8, VT_CY, VT_DATE,
                              VT_RECORD, VT_VARIANT, VT_ARRAY | VT_UI1, VT_ARRAY | VT_I4, VT_PTR, VT_LPSTR,
@@ -561,13 +535,13 @@ TEST_F(Hostile, RandomDispParamsForABoundedTime) {
         const bool own_error = !with_ex && HRESULT_FACILITY(hr) == FACILITY_CONTROL &&
                                (HRESULT_CODE(hr) == 5 || HRESULT_CODE(hr) == 6 || HRESULT_CODE(hr) == 9);
         EXPECT_TRUE(own_error || std::find(std::begin(kAllowed), std::end(kAllowed), hr) != std::end(kAllowed))
-            << trace << ": HRESULT " << std::hex << hr;
+            << trace << ": " << HResultName(hr);
         if (with_error && arg_error != 99) {
             EXPECT_LT(arg_error, count) << trace;
         }
         // Only a successful Encrypt or EncryptAsc writes to its argument, and
         // only to one passed by reference.
-        const bool writes = SUCCEEDED(hr) && (id == kEncrypt || id == kEncryptAsc);
+        const bool writes = SUCCEEDED(hr) && (id == DISPID_RC2_Encrypt || id == DISPID_RC2_EncryptAsc);
         for (UINT i = 0; i < count; ++i) {
             args[i].arg = raw[i];
             if (!(writes && (V_VT(&raw[i]) & VT_BYREF))) {

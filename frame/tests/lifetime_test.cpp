@@ -12,7 +12,7 @@
 
 #include "morvik.h"
 #include "morvik_iids.h"
-#include "com_owners.h"
+#include "com_test.h"
 
 #include <gtest/gtest.h>
 
@@ -25,20 +25,8 @@
 
 namespace {
 
-using morvik::test::Bstr;
-using morvik::test::Ptr;
-using morvik::test::Variant;
+using namespace morvik::test;
 
-constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x800A0005);
-constexpr HRESULT kOverflow        = static_cast<HRESULT>(0x800A0006);
-constexpr DISPID  kEncryptId       = 0x60030013;
-constexpr DISPID  kDecryptHexId    = 0x60030016;
-
-class ComApartment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
-    void TearDown() override { CoUninitialize(); }
-};
 const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 // The module that COM loads for the class, and its DllCanUnloadNow.
@@ -107,14 +95,6 @@ struct Tally {
     }
 };
 
-std::wstring LastErrorDescription() {
-    Ptr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.addr()) != S_OK || !info.get()) return {};
-    Bstr description;
-    info->GetDescription(description.out());
-    return description.text();
-}
-
 // Every member of the object once, the failing calls and the write-back of
 // by-reference arguments included, each through the vtable; then late-bound
 // as a script engine calls. Returns the number of calls to the object.
@@ -159,11 +139,11 @@ int Round(_RC2* rc2, const Case& c, const Answers& a, Tally& tally) {
     Bstr short_cipher(L"abc"), none;
     tally.Check(rc2->Decrypt(short_cipher.inout(), none.out()) == kInvalidArgument && !none.get(),
                 "Decrypt of a short ciphertext fails with 5");
-    tally.Check(LastErrorDescription() == L"Invalid procedure call or argument", "error 5 text");
+    tally.Check(LastError().first == L"Invalid procedure call or argument", "error 5 text");
     Bstr bad_asc(L"md9J");
     tally.Check(rc2->DecryptAsc(bad_asc.inout(), none.out()) == kOverflow && !none.get(),
                 "DecryptAsc of a bad tail fails with 6");
-    tally.Check(LastErrorDescription() == L"Overflow", "error 6 text");
+    tally.Check(LastError().first == L"Overflow", "error 6 text");
     Bstr bad_key(kOmega);
     tally.Check(rc2->put_Key(bad_key.inout()) == kOverflow, "an unmappable key fails with 6");
     tally.Check(rc2->get_Key(got_key.out()) == S_OK && got_key.text() == a.key, "a failing key changes nothing");
@@ -178,52 +158,36 @@ int Round(_RC2* rc2, const Case& c, const Answers& a, Tally& tally) {
     if (!dispatch.get()) return calls;
     LPOLESTR name = const_cast<LPOLESTR>(L"encrypt");
     DISPID id = DISPID_UNKNOWN;
-    tally.Check(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id) == S_OK && id == kEncryptId, "GetIDsOfNames");
+    tally.Check(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id) == S_OK && id == DISPID_RC2_Encrypt, "GetIDsOfNames");
     Ptr<ITypeInfo> info;
     tally.Check(dispatch->GetTypeInfo(0, 0, info.addr()) == S_OK && info.get(), "GetTypeInfo");
     calls += 2;
-    Variant variable, out;
+    Variant variable, odd;
     V_VT(&variable.v) = VT_BSTR;
     V_BSTR(&variable.v) = SysAllocStringLen(c.text.data(), static_cast<UINT>(c.text.size()));
     VARIANTARG ref;
     V_VT(&ref) = VT_BYREF | VT_VARIANT;
     V_VARIANTREF(&ref) = &variable.v;
-    DISPPARAMS params{&ref, nullptr, 1, 0};
-    tally.Check(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &out.v, nullptr, nullptr) == S_OK &&
-                    V_VT(&out.v) == VT_BSTR && std::wstring(V_BSTR(&out.v), SysStringLen(V_BSTR(&out.v))) == a.cipher,
-                "Invoke Encrypt");
+    const InvokeResult encrypted = Invoke(dispatch.get(), id, DISPATCH_METHOD, {&ref});
+    tally.Check(encrypted.hr == S_OK && encrypted.text == a.cipher, "Invoke Encrypt");
     tally.Check(V_VT(&variable.v) == VT_BSTR &&
                     std::wstring(V_BSTR(&variable.v), SysStringLen(V_BSTR(&variable.v))) == Filled(c.text),
                 "Invoke Encrypt writes the filling into the variable");
 
-    Variant odd;
     V_VT(&odd.v) = VT_BSTR;
     V_BSTR(&odd.v) = SysAllocString(L"0102030405");
-    DISPPARAMS odd_params{&odd.v, nullptr, 1, 0};
-    EXCEPINFO exception{};
-    VariantClear(&out.v);
-    tally.Check(dispatch->Invoke(kDecryptHexId, IID_NULL, 0, DISPATCH_METHOD, &odd_params, &out.v, &exception,
-                                 nullptr) == DISP_E_EXCEPTION &&
-                    exception.scode == kInvalidArgument,
+    const InvokeResult failed = Invoke(dispatch.get(), DISPID_RC2_DecryptHex, DISPATCH_METHOD, {&odd.v});
+    tally.Check(failed.hr == DISP_E_EXCEPTION && failed.scode == kInvalidArgument,
                 "Invoke DecryptHex of a partial block fails with 5");
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
     calls += 2;
     return calls;
-}
-
-Ptr<_RC2> Create() {
-    Ptr<_RC2> rc2;
-    EXPECT_EQ(CoCreateInstance(CLSID_RC2, nullptr, CLSCTX_INPROC_SERVER, IID__RC2, rc2.out()), S_OK);
-    return rc2;
 }
 
 // The answers of one fresh object for every case, each call checked.
 std::vector<Answers> Reference() {
     std::vector<Answers> answers;
     for (const Case& c : kCases) {
-        auto rc2 = Create();
+        auto rc2 = CreateRC2();
         if (!rc2.get()) return {};
         Answers a;
         LONG bits = c.bits;
@@ -295,7 +259,7 @@ TEST_F(Lifetime, ThousandsOfObjectsUsedAndReleased) {
 TEST_F(Lifetime, ThousandsOfLiveObjectsKeepTheirOwnState) {
     std::vector<Ptr<_RC2>> objects;
     for (int i = 0; i < 2000; ++i) {
-        objects.push_back(Create());
+        objects.push_back(CreateRC2());
         ASSERT_NE(objects.back().get(), nullptr);
         Bstr key(L"key " + std::to_wstring(i));
         ASSERT_EQ(objects.back()->put_Key(key.inout()), S_OK);
@@ -352,7 +316,8 @@ struct ApartmentWork {
 
 DWORD WINAPI CallFromOwnApartment(void* param) {
     auto* w = static_cast<ApartmentWork*>(param);
-    w->initialized = CoInitialize(nullptr);
+    Apartment apartment;
+    w->initialized = apartment.hr();
     if (FAILED(w->initialized)) return 1;
     WaitForSingleObject(w->start, INFINITE);
     LARGE_INTEGER t;
@@ -369,7 +334,6 @@ DWORD WINAPI CallFromOwnApartment(void* param) {
     }
     QueryPerformanceCounter(&t);
     w->ended = t.QuadPart;
-    CoUninitialize();
     return 0;
 }
 
@@ -429,7 +393,7 @@ std::int64_t CommittedBytes() {
 TEST_F(Lifetime, NoGrowthOverOneHundredThousandCalls) {
     Tally tally;
     std::vector<Ptr<_RC2>> objects;
-    for (int i = 0; i < 4; ++i) objects.push_back(Create());
+    for (int i = 0; i < 4; ++i) objects.push_back(CreateRC2());
     for (const auto& o : objects) ASSERT_NE(o.get(), nullptr);
     int calls = 0;
     auto run = [&](int until) {

@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "com_owners.h"
+#include "com_test.h"
 
 namespace {
 
+using morvik::test::Apartment;
 using morvik::test::Bstr;
 using morvik::test::Ptr;
 
@@ -181,7 +182,8 @@ TEST_F(OtherArchitecture, EachFileIsOfItsArchitecture) {
 }
 
 TEST_F(OtherArchitecture, TypeLibraryReadAsDataMatchesSlotBySlot) {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    Apartment apartment;
+    ASSERT_EQ(apartment.hr(), S_OK);
     SYSKIND x86 = SYS_MAC, x64 = SYS_MAC;
     const auto want = Describe(kX64, &x64);
     const auto got = Describe(kX86, &x86);
@@ -195,7 +197,6 @@ TEST_F(OtherArchitecture, TypeLibraryReadAsDataMatchesSlotBySlot) {
     EXPECT_EQ(members, 15u * 2);  // the dispatch half and the vtable half
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "line " << i;
-    CoUninitialize();
 }
 
 // The version resource and the module's own resources, as the 64-bit

@@ -15,6 +15,9 @@ struct VecCase {
     std::string section;
     int line = 0;
     std::vector<std::string> fields;
+    std::string file;  // the file's name, for messages
+
+    std::string Where() const { return file + " line " + std::to_string(line); }
 };
 
 // A file of tests/data.
@@ -26,6 +29,7 @@ inline std::vector<VecCase> ReadVecFile(const std::string& name) {
     if (!in) throw std::runtime_error("cannot open " + name);
     std::vector<VecCase> cases;
     std::string section, line;
+    const std::string file = name.substr(name.find_last_of("/\\") + 1);
     for (int number = 1; std::getline(in, line); ++number) {
         std::size_t i = line.find_first_not_of(" \t");
         if (i == std::string::npos || line[i] == '#') continue;
@@ -33,7 +37,7 @@ inline std::vector<VecCase> ReadVecFile(const std::string& name) {
             section = line.substr(i + 1, line.find(']') - i - 1);
             continue;
         }
-        VecCase c{section, number, {}};
+        VecCase c{section, number, {}, file};
         while (i < line.size()) {
             if (line[i] == ' ' || line[i] == '\t') { ++i; continue; }
             if (line[i] == '#') break;
