@@ -339,6 +339,10 @@ const Row kRows[] = {
     {"C19_DanglingLinkNamesTheMissingFolder", "", "ln -s nodir/x out; $M hex encode --text a -o out", 4,
      "morvik hex encode: cannot write 'out': the folder 'nodir' does not exist", "test -L out && test ! -e nodir"},
 
+    // New files take the umask as any program's do; a replaced file keeps its mode.
+    {"NewFileTakesTheUmask", "", "umask 027; $M hex encode --text a -o new; umask 077; $M hex encode --text a -o new", 0, "",
+     "test \"$(stat -c %a new)\" = 640"},
+
     // Blank ciphertexts: only raw spaces are blank; in the text forms spaces
     // are text that decodes to bytes.
     {"BlankRawSpacesGiveNothing", "", "printf '    ' | $M decrypt --form raw", 0, "", "test ! -s \"$OUT\""},

@@ -76,12 +76,6 @@ void ForgetTemp() {
     g_temp_name[0] = '\0';
 }
 
-mode_t CreationMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 std::pair<std::string, std::string> Split(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return {"", path};
@@ -305,7 +299,12 @@ Replacement::Replacement(const Destination& to, const std::string& name) : base_
         {
             // No signal may come between creating the file and learning its name.
             SignalsBlocked blocked;
-            fd_ = ::openat(dir_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+            // A new file gets 0666 less the umask (or the folder's default
+            // ACL) from the kernel, as any program's new file; asking for
+            // the umask would set it, for that instant, for every thread.
+            // A replacement starts private and takes the old file's mode.
+            fd_ = ::openat(dir_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                           to.exists ? 0600 : 0666);
             error = errno;
             if (fd_ >= 0) {
                 g_temp_dir = dir_;
@@ -321,7 +320,6 @@ Replacement::Replacement(const Destination& to, const std::string& name) : base_
             throw IoFailure(beside, error);
         }
     }
-    mode_t mode = CreationMode();
     if (to.exists) {
         struct stat mine {};
         ::fstat(fd_, &mine);
@@ -331,12 +329,11 @@ Replacement::Replacement(const Destination& to, const std::string& name) : base_
             Discard();
             throw IoFailure("cannot replace " + name + " keeping its owner and group", error);
         }
-        mode = to.st.st_mode & 01777;
-    }
-    if (::fchmod(fd_, mode) != 0) {
-        const int error = errno;
-        Discard();
-        throw IoFailure("cannot set the mode of the temporary file beside " + name, error);
+        if (::fchmod(fd_, to.st.st_mode & 01777) != 0) {
+            const int error = errno;
+            Discard();
+            throw IoFailure("cannot set the mode of the temporary file beside " + name, error);
+        }
     }
 }
 
