@@ -28,6 +28,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using morvik::test::Slurp;
+using morvik::test::Spit;
 namespace hex = morvik::hex;
 using morvik::RC2;
 using namespace morvik::cli;
@@ -295,15 +297,6 @@ struct Result {
     int         status = -1;
     std::string out, err;
 };
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void Spit(const fs::path& path, std::string_view data) {
-    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-}
 
 class Records : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,5 +62,14 @@ std::vector<std::string> ToolCommand(const std::string& tool);
 
 // A new, empty folder under the system's temporary folder.
 std::filesystem::path MakeTempDir(const std::string& stem);
+
+// A file's bytes, and bytes written as a file.
+inline std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void Spit(const std::filesystem::path& path, std::string_view data) {
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+}
 
 }  // namespace morvik::test

@@ -55,14 +55,11 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using morvik::test::Slurp;
+using morvik::test::Spit;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kKeyHex = "000102030405060708090A0B0C0D0E0F";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Row {
     const char* name;

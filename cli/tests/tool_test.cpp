@@ -40,6 +40,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using morvik::test::Slurp;
+using morvik::test::Spit;
 using morvik::RC2;
 using morvik::BlindAscii;
 namespace hex = morvik::hex;
@@ -50,15 +52,6 @@ struct Result {
     int         status = -1;
     std::string out, err;
 };
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void Spit(const fs::path& path, std::string_view data) {
-    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-}
 
 class Tool : public ::testing::Test {
 protected:
