@@ -17,30 +17,6 @@ bool Digit(char c) { return c >= '0' && c <= '9'; }
 bool HexDigit(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int HexValue(char c) { return Digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 
-// The length of the well-formed UTF-8 sequence that `text` starts with (no
-// overlong forms, surrogates or values above U+10FFFF); 0 if it is none.
-std::size_t Utf8Length(std::string_view text) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = b(0);
-    if (lead < 0x80) return 1;
-    const std::size_t n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (n == 0 || text.size() < n) return 0;
-    for (std::size_t i = 1; i < n; ++i)
-        if ((b(i) & 0xC0) != 0x80) return 0;
-    if ((lead == 0xE0 && b(1) < 0xA0) || (lead == 0xED && b(1) >= 0xA0) || (lead == 0xF0 && b(1) < 0x90) ||
-        (lead == 0xF4 && b(1) >= 0x90))
-        return 0;
-    return n;
-}
-
-char32_t Utf8Value(std::string_view sequence) {
-    const auto lead = static_cast<unsigned char>(sequence[0]);
-    if (sequence.size() == 1) return lead;
-    char32_t value = lead & (0x7F >> sequence.size());
-    for (std::size_t i = 1; i < sequence.size(); ++i) value = value << 6 | (static_cast<unsigned char>(sequence[i]) & 0x3F);
-    return value;
-}
-
 // Characters that a terminal acts on or that show nothing: controls, and the
 // format characters that reorder, join or hide text.
 bool Hidden(char32_t c) {
@@ -65,9 +41,10 @@ std::string Printable(std::string_view text) {
         }
     };
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8Length(text.substr(i));
+        char32_t c = 0;
+        const std::size_t n = Utf8Character(text.substr(i), c);
         const std::string_view sequence = text.substr(i, n ? n : 1);
-        if (n == 0 || Hidden(Utf8Value(sequence))) escape(sequence);
+        if (n == 0 || Hidden(c)) escape(sequence);
         else s += sequence;
         i += sequence.size();
     }

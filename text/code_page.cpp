@@ -171,6 +171,13 @@ const CodePage& Windows1252() noexcept {
 const CodePage& SystemCodePage() noexcept { return Windows1252(); }
 #endif
 
+std::size_t Utf8Character(std::string_view utf8, char32_t& c) noexcept {
+    if (utf8.empty()) return 0;
+    const auto* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* p = begin;
+    return NextUtf8(p, begin + utf8.size(), false, c) ? static_cast<std::size_t>(p - begin) : 0;
+}
+
 std::string Utf16ToUtf8(std::u16string_view w) {
     std::string s;
     s.reserve(w.size());

@@ -47,6 +47,11 @@ MORVIK_API const CodePage& Windows1252() noexcept;
 // page's table (AnsiCodePage::Ansi), elsewhere Windows-1252.
 MORVIK_API const CodePage& SystemCodePage() noexcept;
 
+// The well-formed UTF-8 character that `utf8` starts with: its length in
+// bytes, and the character in `c`; 0 for an empty text or a malformed
+// sequence (overlong, truncated, stray, a surrogate, beyond U+10FFFF).
+MORVIK_API std::size_t Utf8Character(std::string_view utf8, char32_t& c) noexcept;
+
 // UTF-16 and UTF-8 between themselves, for names and arguments that must come
 // back to the system unchanged: an unpaired surrogate keeps its own three
 // bytes one way and comes back the other.
