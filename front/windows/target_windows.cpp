@@ -135,9 +135,6 @@ std::wstring RandomSuffix() {
     return s;
 }
 
-// A regular file, new or existing: the bytes go to a temporary file beside
-// it, which takes its place on Commit. ReplaceFileW keeps the old file's
-// attributes and security, as the POSIX side keeps owner and mode.
 // The first folder on the way to `dir` that does not exist: "a\\b" of
 // "a\\b\\c\\"; empty if there is none.
 std::wstring MissingFolder(const std::wstring& dir) {
@@ -151,6 +148,9 @@ std::wstring MissingFolder(const std::wstring& dir) {
     }
 }
 
+// A regular file, new or existing: the bytes go to a temporary file beside
+// it, which takes its place on Commit. ReplaceFileW keeps the old file's
+// attributes and security, as the POSIX side keeps owner and mode.
 class Replacement final : public Target {
 public:
     Replacement(std::wstring target, bool exists, const std::string& name) : target_(std::move(target)), exists_(exists) {
